@@ -1,0 +1,3 @@
+#include "capturecomponent.h"
+
+CaptureComponent::~CaptureComponent() = default;

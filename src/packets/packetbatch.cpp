@@ -1,0 +1,36 @@
+#include "packetbatch.h"
+
+void PacketBatch::append(qint64 timeUs, quint32 size, QByteArrayView data)
+{
+    m_entries.push_back({timeUs, size, quint32(data.size()), qsizetype(m_bytes.size())});
+    m_bytes.insert(m_bytes.end(), data.begin(), data.end());
+}
+
+void PacketBatch::append(const PacketBatch& other)
+{
+    const qsizetype base = qsizetype(m_bytes.size());
+    m_entries.reserve(m_entries.size() + other.m_entries.size());
+    for (Entry e : other.m_entries) {
+        e.offset += base;
+        m_entries.push_back(e);
+    }
+    m_bytes.insert(m_bytes.end(), other.m_bytes.begin(), other.m_bytes.end());
+}
+
+void PacketBatch::clear()
+{
+    m_entries.clear();
+    m_bytes.clear();
+}
+
+void PacketBatch::reserve(qsizetype packets, qsizetype bytes)
+{
+    m_entries.reserve(size_t(packets));
+    m_bytes.reserve(size_t(bytes));
+}
+
+QByteArrayView PacketBatch::bytes(qsizetype i) const
+{
+    const Entry& e = entry(i);
+    return QByteArrayView(m_bytes.data() + e.offset, e.length);
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QtGlobal>
+
+#include <vector>
+
+// Packets captured in one pass of the capture thread, kept contiguously so that handing them to
+// the user-interface thread costs one allocation per batch and none per packet.
+class PacketBatch
+{
+public:
+    struct Entry
+    {
+        qint64 timeUs;
+        quint32 size;
+        quint32 length;
+        qsizetype offset;
+    };
+
+    void append(qint64 timeUs, quint32 size, QByteArrayView data);
+    void append(const PacketBatch& other);
+    void clear();
+    void reserve(qsizetype packets, qsizetype bytes);
+
+    qsizetype count() const { return qsizetype(m_entries.size()); }
+    bool isEmpty() const { return m_entries.empty(); }
+    const Entry& entry(qsizetype i) const { return m_entries[size_t(i)]; }
+    QByteArrayView bytes(qsizetype i) const;
+
+private:
+    std::vector<Entry> m_entries;
+    std::vector<char> m_bytes;
+};

@@ -1,0 +1,112 @@
+#include "packetlistmodel.h"
+
+#include "packetbatch.h"
+
+#include <QLocale>
+
+PacketListModel::PacketListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int PacketListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_store.count());
+}
+
+int PacketListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString PacketListModel::columnTitle(int column)
+{
+    static const char* const titles[] = {"No", "Date", "Size", "Type", "Data"};
+    return column >= 0 && column < ColumnCount ? QString::fromLatin1(titles[column]) : QString();
+}
+
+int PacketListModel::columnWidthTwips(int column)
+{
+    static const int widths[] = {800, 2500, 800, 1400, 5400};
+    return column >= 0 && column < ColumnCount ? widths[column] : 0;
+}
+
+QVariant PacketListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return columnTitle(section);
+    return {};
+}
+
+QVariant PacketListModel::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
+        return text(index.row(), index.column());
+    return {};
+}
+
+const PacketListModel::Decoded& PacketListModel::decoded(int row) const
+{
+    Decoded& slot = m_cache[size_t(row) % m_cache.size()];
+    if (slot.row != row) {
+        const QString text = DecodePacket(m_store.bytes(row));
+        slot.row = row;
+        slot.type = messageType(text);
+        slot.data = text.size() > 3 ? text.sliced(3) : QString();
+    }
+    return slot;
+}
+
+QString PacketListModel::text(int row, int column) const
+{
+    switch (column) {
+    case No:
+        // Rows and numbers start together after every clear, so row k carries number k + 1.
+        return QString::number(row + 1);
+    case Date:
+        return m_dateText.text(m_store.timeUs(row));
+    case Size:
+        return QString::number(m_store.size(row));
+    case Type:
+        return messageTypeName(decoded(row).type);
+    case Data:
+        return decoded(row).data;
+    }
+    return {};
+}
+
+void PacketListModel::OnPacket(const Packet& packet)
+{
+    const int row = int(m_store.count());
+    beginInsertRows({}, row, row);
+    ++m_counter;
+    m_store.append(packet);
+    endInsertRows();
+    emit packetsArrived();
+}
+
+void PacketListModel::OnPackets(const PacketBatch& batch)
+{
+    if (batch.isEmpty())
+        return;
+    const int first = int(m_store.count());
+    beginInsertRows({}, first, first + int(batch.count()) - 1);
+    m_counter += batch.count();
+    m_store.append(batch);
+    endInsertRows();
+    emit packetsArrived();
+}
+
+void PacketListModel::clear()
+{
+    beginResetModel();
+    m_store.clear();
+    m_counter = 0;
+    for (Decoded& slot : m_cache)
+        slot = Decoded{};
+    endResetModel();
+}
+
+void PacketListModel::resetCounter()
+{
+    m_counter = 0;
+}

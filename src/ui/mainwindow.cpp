@@ -1,0 +1,2 @@
+#include "mainwindow.h"
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {}
