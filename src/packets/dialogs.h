@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+// The standard dialogs the program asks its questions with. The windows provide the real ones;
+// tests provide scripted ones. Texts are passed exactly as the user is to read them, line
+// breaks as CR LF.
+class Dialogs
+{
+public:
+    enum class Buttons { Ok, YesNo };
+    enum class Icon { None, Information };
+    enum class Answer { Ok, Yes, No };
+
+    virtual ~Dialogs() = default;
+
+    // An input box; an empty text when the user cancels.
+    virtual QString inputBox(const QString& prompt, const QString& title,
+                             const QString& defaultText) = 0;
+    // A message box; with no title it carries the application's title.
+    virtual Answer messageBox(const QString& text, Buttons buttons = Buttons::Ok,
+                              Icon icon = Icon::None, const QString& title = {}) = 0;
+    // Shows that a longer operation is under way (a busy cursor) or has ended.
+    virtual void setBusy(bool busy) = 0;
+
+    static QString applicationTitle() { return QStringLiteral("Kinto Sniffer"); }
+    static QString titleOrDefault(const QString& title)
+    {
+        return title.isEmpty() ? applicationTitle() : title;
+    }
+};
