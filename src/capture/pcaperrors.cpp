@@ -41,4 +41,11 @@ QString filterFailed(const QString& filter, const QString& reason)
     return QStringLiteral("The capture filter \"%1\" cannot be used: %2").arg(filter, reason);
 }
 
+// libpcap's reason alone ("The interface disappeared") says neither which adapter nor that
+// nothing is captured any more.
+QString captureEnded(const QString& device, const QString& reason)
+{
+    return QStringLiteral("Capture on %1 stopped: %2").arg(device, reason);
+}
+
 } // namespace PcapErrors

@@ -9,6 +9,7 @@ namespace PcapErrors {
 QString openFailed(const QString& device, const QString& reason);
 QString activateFailed(const QString& device, int status, const QString& reason);
 QString filterFailed(const QString& filter, const QString& reason);
+QString captureEnded(const QString& device, const QString& reason);
 QString permissionHint();
 
 } // namespace PcapErrors

@@ -18,7 +18,8 @@ void onPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes)
 
 } // namespace
 
-PcapSession::PcapSession(pcap* handle) : m_handle(handle) {}
+PcapSession::PcapSession(pcap* handle, const QString& device) : m_handle(handle), m_device(device)
+{}
 
 PcapSession::~PcapSession()
 {
@@ -65,7 +66,7 @@ std::unique_ptr<PcapSession> PcapSession::open(const QString& device, const QStr
         pcap_close(handle);
         return nullptr;
     }
-    return std::unique_ptr<PcapSession>(new PcapSession(handle));
+    return std::unique_ptr<PcapSession>(new PcapSession(handle, device));
 }
 
 void PcapSession::start(std::function<void()> wake)
@@ -97,7 +98,8 @@ void PcapSession::run()
         if (n < 0) {
             {
                 std::lock_guard lock(m_mutex);
-                m_failure = QString::fromLocal8Bit(pcap_geterr(m_handle));
+                m_failure = PcapErrors::captureEnded(m_device,
+                                                     QString::fromLocal8Bit(pcap_geterr(m_handle)));
             }
             m_failed = true;
             break;

@@ -51,12 +51,13 @@ public:
     CaptureStats stats() const;
 
 private:
-    explicit PcapSession(pcap* handle);
+    PcapSession(pcap* handle, const QString& device);
     void run();
     void publish(PacketBatch& batch);
     void readStats();
 
     pcap* m_handle;
+    QString m_device;
     std::thread m_thread;
     std::function<void()> m_wake;
     std::atomic<bool> m_stopping{false};

@@ -1,0 +1,220 @@
+// An adapter that goes away in the middle of a capture, as a USB adapter pulled out or a VPN
+// tunnel torn down does. The adapter is one end of a veth pair in a network namespace of the
+// test's own, so nothing reaches a real network.
+#include "capturecomponent.h"
+#include "capturecontroller.h"
+#include "mainwindow.h"
+#include "packetlistmodel.h"
+#include "pcapcapture.h"
+#include "privatenetwork.h"
+#include "scripteddialogs.h"
+
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+const QString Adapter = QStringLiteral("kfault0");
+const QString Peer = QStringLiteral("kfault1");
+// Addresses of the private namespace only; the peer end has no address and answers nothing.
+const char* const OwnAddress = "10.231.0.1/30";
+const char* const PeerAddress = "10.231.0.2";
+
+// Sends UDP datagrams out of the adapter, to the peer's address in the private namespace.
+bool sendToPeer(quint16 port, int count)
+{
+    const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    ::inet_pton(AF_INET, PeerAddress, &to.sin_addr);
+    bool sent = s >= 0;
+    for (int n = 1; sent && n <= count; ++n) {
+        const QByteArray payload = "***[" + QByteArray::number(n) + "]";
+        sent = ::sendto(s, payload.constData(), size_t(payload.size()), 0,
+                        reinterpret_cast<const sockaddr*>(&to), sizeof to) == payload.size();
+    }
+    if (s >= 0)
+        ::close(s);
+    return sent;
+}
+
+double processCpuSeconds()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+double wallSeconds()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+int adapterIndex(const CaptureComponent& capture, const QString& name)
+{
+    const QList<CaptureAdapter> adapters = capture.adapters();
+    for (int i = 0; i < adapters.size(); ++i) {
+        if (adapters[i].name == name)
+            return i;
+    }
+    return -1;
+}
+
+// The share of one core the whole process used while waiting for a signal that must not come.
+double cpuShareWhileNotSignalled(QSignalSpy& spy, int milliseconds, bool* signalled)
+{
+    const double cpuBefore = processCpuSeconds();
+    const double wallBefore = wallSeconds();
+    *signalled = spy.wait(milliseconds);
+    return (processCpuSeconds() - cpuBefore) / (wallSeconds() - wallBefore);
+}
+
+QString panel(const MainWindow& window, int number)
+{
+    const auto* label = window.findChild<QLabel*>(QStringLiteral("panel%1").arg(number));
+    return label ? label->text() : QStringLiteral("<no panel %1>").arg(number);
+}
+
+// The window capturing on one end of a veth pair in a namespace of its own.
+struct Bench
+{
+    PrivateNetwork network; // outlives the window: the capture ends before the namespace
+    ScriptedDialogs* dialogs = nullptr;
+    std::unique_ptr<MainWindow> window;
+
+    QString setUp()
+    {
+        if (!network.error().isEmpty())
+            return network.error();
+        for (const QStringList& command :
+             {QStringList{"link", "add", Adapter, "type", "veth", "peer", "name", Peer},
+              // Without ARP the datagrams leave at once, with no neighbour to ask first.
+              QStringList{"link", "set", Adapter, "arp", "off", "up"},
+              QStringList{"link", "set", Peer, "up"},
+              QStringList{"address", "add", OwnAddress, "dev", Adapter}}) {
+            const QString error = network.ip(command);
+            if (!error.isEmpty())
+                return error;
+        }
+        auto scripted = std::make_unique<ScriptedDialogs>();
+        dialogs = scripted.get();
+        dialogs->pressOk(); // "Select adapter from list": nothing here is chosen by itself
+        window = std::make_unique<MainWindow>(std::make_unique<PcapCapture>(), std::move(scripted));
+        window->Form_Load();
+        const int index = adapterIndex(window->component(), Adapter);
+        if (index < 0)
+            return QStringLiteral("the capture component does not list ") + Adapter;
+        window->controller().combo1_Click(index);
+        if (!window->controller().CaptureStart_Click())
+            return dialogs->shown.last().text;
+        return {};
+    }
+
+    quint16 port() const { return window->portText().toUShort(); }
+};
+
+} // namespace
+
+class tst_FaultAdapter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void adapterDisappearsWhileCapturing();
+    void adapterTakenDownAndUpAgain();
+};
+
+void tst_FaultAdapter::adapterDisappearsWhileCapturing()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root for a network namespace and capture (CI runs as root)");
+    Bench bench;
+    const QString problem = bench.setUp();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    MainWindow& window = *bench.window;
+    ScriptedDialogs& dialogs = *bench.dialogs;
+    QCOMPARE(panel(window, 3), QString("Status: Running"));
+
+    const int sent = 50;
+    QVERIFY(sendToPeer(bench.port(), sent));
+    QTRY_COMPARE(window.model().rowCount(), sent);
+
+    dialogs.pressOk(); // the one report that the adapter has gone
+    QSignalSpy failed(&window.component(), &CaptureComponent::captureFailed);
+    QCOMPARE(bench.network.ip({"link", "delete", Adapter}), QString());
+    QVERIFY(failed.wait(5000));
+
+    // A while longer: no second report, and nothing left spinning.
+    bool again = false;
+    const double cpuShare = cpuShareWhileNotSignalled(failed, 1000, &again);
+    QVERIFY(!again);
+    QVERIFY2(cpuShare < 0.05, qPrintable(QString("CPU share after the failure: %1").arg(cpuShare)));
+
+    QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
+    QCOMPARE(dialogs.shown.size(), 2);
+    const QString report = dialogs.shown.last().text;
+    QVERIFY2(report.contains(Adapter) && report.contains("stopped"), qPrintable(report));
+    QCOMPARE(window.captureState(), CaptureState::Ready);
+    QCOMPARE(panel(window, 3), QString("Status: Stopped"));
+    QVERIFY(!window.component().isCapturing());
+    QCOMPARE(window.model().rowCount(), sent);
+    QCOMPARE(window.model().text(sent - 1, PacketListModel::No), QString::number(sent));
+    QVERIFY(window.isSet());
+
+    // Starting again on the adapter that is gone is refused with a reason, not a hang.
+    dialogs.pressOk();
+    QVERIFY(!window.controller().CaptureStart_Click());
+    QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
+    QCOMPARE(dialogs.shown.size(), 3);
+    QVERIFY2(dialogs.shown.last().text.contains(Adapter), qPrintable(dialogs.shown.last().text));
+    QCOMPARE(window.captureState(), CaptureState::Ready);
+    QCOMPARE(panel(window, 3), QString("Status: Stopped"));
+    QCOMPARE(window.model().rowCount(), sent);
+}
+
+// A link taken down (a cable pulled) is not an error for libpcap: the capture waits and goes on
+// when the link comes back. While it waits libpcap polls every millisecond, which must stay a
+// small cost rather than a spinning thread.
+void tst_FaultAdapter::adapterTakenDownAndUpAgain()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root for a network namespace and capture (CI runs as root)");
+    Bench bench;
+    const QString problem = bench.setUp();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    MainWindow& window = *bench.window;
+    const int sent = 20;
+    QVERIFY(sendToPeer(bench.port(), sent));
+    QTRY_COMPARE(window.model().rowCount(), sent);
+
+    QSignalSpy failed(&window.component(), &CaptureComponent::captureFailed);
+    QCOMPARE(bench.network.ip({"link", "set", Adapter, "down"}), QString());
+    bool signalled = false;
+    const double cpuShare = cpuShareWhileNotSignalled(failed, 1000, &signalled);
+    QVERIFY(!signalled);
+    QVERIFY2(cpuShare < 0.25, qPrintable(QString("CPU share while down: %1").arg(cpuShare)));
+
+    QCOMPARE(bench.network.ip({"link", "set", Adapter, "up"}), QString());
+    QVERIFY(sendToPeer(bench.port(), sent));
+    QTRY_COMPARE(window.model().rowCount(), 2 * sent);
+    QCOMPARE(window.model().text(2 * sent - 1, PacketListModel::No), QString::number(2 * sent));
+    QCOMPARE(window.captureState(), CaptureState::Running);
+    QCOMPARE(panel(window, 3), QString("Status: Running"));
+    QCOMPARE(bench.dialogs->shown.size(), 1); // only "Select adapter from list"
+    QVERIFY2(bench.dialogs->problems().isEmpty(), qPrintable(bench.dialogs->problems()));
+}
+
+QTEST_MAIN(tst_FaultAdapter)
+#include "tst_faultadapter.moc"
