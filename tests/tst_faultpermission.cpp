@@ -1,0 +1,122 @@
+// Capturing as a user who may not capture, and as one who holds only the two capabilities the
+// program asks for. The capture check runs from a copy in a directory of the test's own, so
+// the capabilities granted to it never reach the build's files.
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+struct Outcome
+{
+    int exitCode = -1;
+    QStringList lines;
+};
+
+QString findTool(const QString& name)
+{
+    // setcap lives in sbin, which a plain user's PATH may leave out.
+    const QString found = QStandardPaths::findExecutable(name);
+    return found.isEmpty() ? QStandardPaths::findExecutable(
+                                 name, {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")})
+                           : found;
+}
+
+} // namespace
+
+class tst_FaultPermission : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void noPermissionSaysHowToGrantIt();
+    void twoCapabilitiesAreEnough();
+
+private:
+    Outcome runAsNobody() const;
+
+    QTemporaryDir m_dir;
+    QString m_check;
+    QString m_setpriv;
+};
+
+void tst_FaultPermission::initTestCase()
+{
+    if (::geteuid() != 0)
+        QSKIP("running something as another user needs root (CI runs as root)");
+    m_setpriv = findTool(QStringLiteral("setpriv"));
+    if (m_setpriv.isEmpty())
+        QSKIP("setpriv (util-linux) is missing");
+    QVERIFY(m_dir.isValid());
+    // The unprivileged user must be able to reach and run the copy.
+    QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                    QFile::ExeOwner | QFile::ReadOther |
+                                                    QFile::ExeOther));
+    m_check = m_dir.filePath(QStringLiteral("kinto_capturecheck"));
+    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + "/kinto_capturecheck", m_check));
+    QVERIFY(QFile::setPermissions(m_check, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                               QFile::ReadOther | QFile::ExeOther));
+}
+
+Outcome tst_FaultPermission::runAsNobody() const
+{
+    QProcess process;
+    process.setWorkingDirectory(m_dir.path());
+    process.start(m_setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", m_check});
+    Outcome outcome;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        outcome.lines << QStringLiteral("<did not finish>");
+        return outcome;
+    }
+    outcome.exitCode = process.exitCode();
+    outcome.lines =
+        QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    return outcome;
+}
+
+void tst_FaultPermission::noPermissionSaysHowToGrantIt()
+{
+    const Outcome outcome = runAsNobody();
+    const QString all = outcome.lines.join('\n');
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(outcome.lines.size(), 2);
+    QVERIFY2(outcome.lines[0].startsWith("No permission to capture on lo ("), qPrintable(all));
+
+    // The advice is one sentence that can be followed as it stands.
+    const QString advice = outcome.lines[1];
+    QVERIFY2(advice.contains("sudo setcap cap_net_raw,cap_net_admin=ep " + m_check),
+             qPrintable(advice));
+    QVERIFY2(advice.endsWith('.'), qPrintable(advice));
+    QVERIFY2(!advice.chopped(1).contains(QRegularExpression("[.!?](\\s|$)")), qPrintable(advice));
+    QVERIFY2(advice.contains("every user"), qPrintable(advice)); // what granting means
+    QVERIFY2(!all.contains("as root"), qPrintable(all));         // never the advice to run as root
+}
+
+void tst_FaultPermission::twoCapabilitiesAreEnough()
+{
+    const QString setcap = findTool(QStringLiteral("setcap"));
+    if (setcap.isEmpty())
+        QSKIP("setcap (libcap2-bin) is missing");
+    QProcess grant;
+    grant.start(setcap, {"cap_net_raw,cap_net_admin=ep", m_check});
+    QVERIFY(grant.waitForFinished(10000));
+    if (grant.exitCode() != 0)
+        QSKIP(qPrintable("this file system takes no file capabilities: " +
+                         QString::fromLocal8Bit(grant.readAllStandardError())));
+
+    const Outcome outcome = runAsNobody();
+    QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join('\n')));
+    QCOMPARE(outcome.lines, QStringList{"captured"});
+}
+
+QTEST_GUILESS_MAIN(tst_FaultPermission)
+#include "tst_faultpermission.moc"
