@@ -3,13 +3,12 @@
 // test's own, so nothing reaches a real network.
 #include "capturecomponent.h"
 #include "capturecontroller.h"
+#include "capturingwindow.h"
 #include "mainwindow.h"
 #include "packetlistmodel.h"
-#include "pcapcapture.h"
 #include "privatenetwork.h"
 #include "scripteddialogs.h"
 
-#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -28,6 +27,7 @@ const QString Peer = QStringLiteral("kfault1");
 // Addresses of the private namespace only; the peer end has no address and answers nothing.
 const char* const OwnAddress = "10.231.0.1/30";
 const char* const PeerAddress = "10.231.0.2";
+constexpr quint16 Port = 4111; // nothing else listens in the private namespace
 
 // Sends UDP datagrams out of the adapter, to the peer's address in the private namespace.
 bool sendToPeer(quint16 port, int count)
@@ -62,16 +62,6 @@ double wallSeconds()
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
-int adapterIndex(const CaptureComponent& capture, const QString& name)
-{
-    const QList<CaptureAdapter> adapters = capture.adapters();
-    for (int i = 0; i < adapters.size(); ++i) {
-        if (adapters[i].name == name)
-            return i;
-    }
-    return -1;
-}
-
 // The share of one core the whole process used while waiting for a signal that must not come.
 double cpuShareWhileNotSignalled(QSignalSpy& spy, int milliseconds, bool* signalled)
 {
@@ -81,18 +71,11 @@ double cpuShareWhileNotSignalled(QSignalSpy& spy, int milliseconds, bool* signal
     return (processCpuSeconds() - cpuBefore) / (wallSeconds() - wallBefore);
 }
 
-QString panel(const MainWindow& window, int number)
-{
-    const auto* label = window.findChild<QLabel*>(QStringLiteral("panel%1").arg(number));
-    return label ? label->text() : QStringLiteral("<no panel %1>").arg(number);
-}
-
 // The window capturing on one end of a veth pair in a namespace of its own.
 struct Bench
 {
     PrivateNetwork network; // outlives the window: the capture ends before the namespace
-    ScriptedDialogs* dialogs = nullptr;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<CapturingWindow> capturing;
 
     QString setUp()
     {
@@ -108,21 +91,9 @@ struct Bench
             if (!error.isEmpty())
                 return error;
         }
-        auto scripted = std::make_unique<ScriptedDialogs>();
-        dialogs = scripted.get();
-        dialogs->pressOk(); // "Select adapter from list": nothing here is chosen by itself
-        window = std::make_unique<MainWindow>(std::make_unique<PcapCapture>(), std::move(scripted));
-        window->Form_Load();
-        const int index = adapterIndex(window->component(), Adapter);
-        if (index < 0)
-            return QStringLiteral("the capture component does not list ") + Adapter;
-        window->controller().combo1_Click(index);
-        if (!window->controller().CaptureStart_Click())
-            return dialogs->shown.last().text;
-        return {};
+        capturing = std::make_unique<CapturingWindow>();
+        return capturing->start(Adapter, QString::number(Port));
     }
-
-    quint16 port() const { return window->portText().toUShort(); }
 };
 
 } // namespace
@@ -143,12 +114,12 @@ void tst_FaultAdapter::adapterDisappearsWhileCapturing()
     Bench bench;
     const QString problem = bench.setUp();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    MainWindow& window = *bench.window;
-    ScriptedDialogs& dialogs = *bench.dialogs;
-    QCOMPARE(panel(window, 3), QString("Status: Running"));
+    MainWindow& window = bench.capturing->window();
+    ScriptedDialogs& dialogs = bench.capturing->dialogs();
+    QCOMPARE(bench.capturing->panel(3), QString("Status: Running"));
 
     const int sent = 50;
-    QVERIFY(sendToPeer(bench.port(), sent));
+    QVERIFY(sendToPeer(Port, sent));
     QTRY_COMPARE(window.model().rowCount(), sent);
 
     dialogs.pressOk(); // the one report that the adapter has gone
@@ -167,7 +138,7 @@ void tst_FaultAdapter::adapterDisappearsWhileCapturing()
     const QString report = dialogs.shown.last().text;
     QVERIFY2(report.contains(Adapter) && report.contains("stopped"), qPrintable(report));
     QCOMPARE(window.captureState(), CaptureState::Ready);
-    QCOMPARE(panel(window, 3), QString("Status: Stopped"));
+    QCOMPARE(bench.capturing->panel(3), QString("Status: Stopped"));
     QVERIFY(!window.component().isCapturing());
     QCOMPARE(window.model().rowCount(), sent);
     QCOMPARE(window.model().text(sent - 1, PacketListModel::No), QString::number(sent));
@@ -180,7 +151,7 @@ void tst_FaultAdapter::adapterDisappearsWhileCapturing()
     QCOMPARE(dialogs.shown.size(), 3);
     QVERIFY2(dialogs.shown.last().text.contains(Adapter), qPrintable(dialogs.shown.last().text));
     QCOMPARE(window.captureState(), CaptureState::Ready);
-    QCOMPARE(panel(window, 3), QString("Status: Stopped"));
+    QCOMPARE(bench.capturing->panel(3), QString("Status: Stopped"));
     QCOMPARE(window.model().rowCount(), sent);
 }
 
@@ -194,9 +165,10 @@ void tst_FaultAdapter::adapterTakenDownAndUpAgain()
     Bench bench;
     const QString problem = bench.setUp();
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
-    MainWindow& window = *bench.window;
+    MainWindow& window = bench.capturing->window();
+    ScriptedDialogs& dialogs = bench.capturing->dialogs();
     const int sent = 20;
-    QVERIFY(sendToPeer(bench.port(), sent));
+    QVERIFY(sendToPeer(Port, sent));
     QTRY_COMPARE(window.model().rowCount(), sent);
 
     QSignalSpy failed(&window.component(), &CaptureComponent::captureFailed);
@@ -207,13 +179,13 @@ void tst_FaultAdapter::adapterTakenDownAndUpAgain()
     QVERIFY2(cpuShare < 0.25, qPrintable(QString("CPU share while down: %1").arg(cpuShare)));
 
     QCOMPARE(bench.network.ip({"link", "set", Adapter, "up"}), QString());
-    QVERIFY(sendToPeer(bench.port(), sent));
+    QVERIFY(sendToPeer(Port, sent));
     QTRY_COMPARE(window.model().rowCount(), 2 * sent);
     QCOMPARE(window.model().text(2 * sent - 1, PacketListModel::No), QString::number(2 * sent));
     QCOMPARE(window.captureState(), CaptureState::Running);
-    QCOMPARE(panel(window, 3), QString("Status: Running"));
-    QCOMPARE(bench.dialogs->shown.size(), 1); // only "Select adapter from list"
-    QVERIFY2(bench.dialogs->problems().isEmpty(), qPrintable(bench.dialogs->problems()));
+    QCOMPARE(bench.capturing->panel(3), QString("Status: Running"));
+    QCOMPARE(dialogs.shown.size(), 1); // only "Select adapter from list"
+    QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
 }
 
 QTEST_MAIN(tst_FaultAdapter)
