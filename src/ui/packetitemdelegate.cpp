@@ -10,3 +10,15 @@ QString PacketItemDelegate::displayText(const QVariant& value, const QLocale& lo
     }
     return text;
 }
+
+void PacketItemDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                         const QModelIndex& index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    // A packet can carry 65,000 characters, and laying them all out to elide them took seconds
+    // per paint, for a cell that shows a few hundred. No glyph is narrower than a pixel, so the
+    // characters beyond the cell's width in pixels can never be seen.
+    const qsizetype visible = qsizetype(option->rect.width()) + 1;
+    if (option->rect.width() > 0 && option->text.size() > visible)
+        option->text.truncate(visible);
+}
