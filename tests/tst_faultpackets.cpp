@@ -1,0 +1,270 @@
+// Whatever arrives on the watched port becomes a row that shows what the decoding rules make of
+// its bytes, opens in the detail window and goes into the log: nothing a stranger sends may
+// crash the window, shift the numbering or lose a packet. Captured through libpcap on the
+// loopback of a network namespace of the test's own.
+#include "capturecomponent.h"
+#include "capturingwindow.h"
+#include "mainwindow.h"
+#include "packetlistmodel.h"
+#include "packetwindow.h"
+#include "payloaddecoder.h"
+#include "privatenetwork.h"
+#include "scripteddialogs.h"
+#include "udpsender.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+#include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr quint16 Port = 4111;               // nothing else listens in the private namespace
+constexpr int LoopbackHeaders = 14 + 20 + 8; // Ethernet, IPv4, UDP
+constexpr int LargestUdpPayload = 65507;     // an IPv4 datagram of 65,535 bytes
+
+struct Bench
+{
+    PrivateNetwork network; // outlives the window: the capture ends before the namespace
+    std::unique_ptr<CapturingWindow> capturing;
+
+    QString setUp()
+    {
+        if (::geteuid() != 0)
+            return QStringLiteral("needs root");
+        if (!network.error().isEmpty())
+            return network.error();
+        capturing = std::make_unique<CapturingWindow>();
+        return capturing->start(QStringLiteral("lo"), QString::number(Port));
+    }
+    MainWindow& window() const { return capturing->window(); }
+    const PacketListModel& model() const { return capturing->window().model(); }
+};
+
+// Type and data of a row are what the decoding rules make of the row's captured bytes.
+bool rowDecodesItsBytes(const PacketListModel& model, int row, QString* why)
+{
+    const MessageClass expected = ClassifyMessage(DecodePayload(HexText(model.store().bytes(row))));
+    if (model.text(row, PacketListModel::Type) == expected.type &&
+        model.text(row, PacketListModel::Data) == expected.data)
+        return true;
+    *why = QStringLiteral("row %1 shows %2 with %3 characters, the bytes give %4 with %5")
+               .arg(row + 1)
+               .arg(model.text(row, PacketListModel::Type))
+               .arg(model.text(row, PacketListModel::Data).size())
+               .arg(expected.type)
+               .arg(expected.data.size());
+    return false;
+}
+
+// Double-clicks a row the way the user does and returns the text of the detail window.
+QString detailText(MainWindow& window, int row)
+{
+    auto* view = window.findChild<QTreeView*>(QStringLiteral("ListView1"));
+    view->setCurrentIndex(window.model().index(row, 0));
+    QString shown = QStringLiteral("<no detail window>");
+    QTimer::singleShot(0, &window, [&shown] {
+        if (auto* detail = qobject_cast<PacketWindow*>(QApplication::activeModalWidget())) {
+            shown = detail->text();
+            detail->close();
+        }
+    });
+    window.ListView1_DblClick();
+    return shown;
+}
+
+// What the detail window shows for these bytes: the whole decoded text, no character 0.
+QString expectedDetail(QByteArrayView bytes)
+{
+    QString text = DecodePayload(HexText(bytes));
+    text.remove(QChar(u'\0'));
+    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+QByteArray readAll(const QString& fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A TCP connection to the watched port on the loopback: connect, send, close on both sides.
+bool talkTcp(quint16 port, const QByteArray& payload)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto* where = reinterpret_cast<const sockaddr*>(&address);
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool done = listener >= 0 && client >= 0 && ::bind(listener, where, sizeof address) == 0 &&
+                ::listen(listener, 1) == 0 && ::connect(client, where, sizeof address) == 0;
+    const int server = done ? ::accept(listener, nullptr, nullptr) : -1;
+    done = done && server >= 0 &&
+           ::send(client, payload.constData(), size_t(payload.size()), 0) == payload.size();
+    QByteArray received(payload.size(), '\0');
+    done = done &&
+           ::recv(server, received.data(), size_t(received.size()), MSG_WAITALL) == payload.size();
+    for (int s : {client, server, listener}) {
+        if (s >= 0)
+            ::close(s);
+    }
+    return done && received == payload;
+}
+
+} // namespace
+
+class tst_FaultPackets : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void oddPayloadBecomesARow_data();
+    void oddPayloadBecomesARow();
+    void tcpSegmentsOnTheWatchedPortDecodeLikeAnyPacket();
+    void fortyThousandPacketsAreNumberedPast32767();
+};
+
+void tst_FaultPackets::oddPayloadBecomesARow_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    const QByteArray message = "***[";
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("largest UDP payload")
+        << message + QByteArray(LargestUdpPayload - message.size() - 1, 'x') + "]";
+    QTest::newRow("only 0x00") << QByteArray(1000, '\0');
+    QTest::newRow("only 0x00, largest") << QByteArray(LargestUdpPayload, '\0');
+    QTest::newRow("only 0xDA") << QByteArray(1000, '\xDA');
+    QTest::newRow("only 0xDA, largest") << QByteArray(LargestUdpPayload, '\xDA');
+    QTest::newRow("a message of line breaks")
+        << message + QByteArray(LargestUdpPayload - message.size(), '\xDA');
+    QTest::newRow("a message of zeros")
+        << message + QByteArray(LargestUdpPayload - message.size(), '\0');
+}
+
+void tst_FaultPackets::oddPayloadBecomesARow()
+{
+    QFETCH(QByteArray, payload);
+    Bench bench;
+    const QString problem = bench.setUp();
+    if (!bench.capturing)
+        QSKIP(qPrintable(problem));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const PacketListModel& model = bench.model();
+
+    UdpSender sender;
+    QVERIFY(sender.send(Port, payload));
+    QTRY_COMPARE(model.rowCount(), 1);
+
+    const QByteArrayView bytes = model.store().bytes(0);
+    QCOMPARE(bytes.size(), payload.size() + LoopbackHeaders);
+    QVERIFY(bytes.toByteArray().endsWith(payload));
+    QCOMPARE(model.text(0, PacketListModel::No), QString("1"));
+    QCOMPARE(model.text(0, PacketListModel::Size), QString::number(bytes.size()));
+    QString why;
+    QVERIFY2(rowDecodesItsBytes(model, 0, &why), qPrintable(why));
+
+    // The row is painted, line breaks and zeros included, without holding up the window: a
+    // paint follows every arrival while the row is in view.
+    QElapsedTimer painting;
+    painting.start();
+    bench.window().grab();
+    QVERIFY2(painting.elapsed() < 500, qPrintable(QString("%1 ms").arg(painting.elapsed())));
+    QCOMPARE(detailText(bench.window(), 0), expectedDetail(bytes));
+
+    QTemporaryDir dir;
+    const QString log = dir.filePath("odd.csv");
+    ScriptedDialogs& dialogs = bench.capturing->dialogs();
+    dialogs.typeText(log);
+    bench.window().savelog_Click();
+    QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
+    QVERIFY(!bench.window().isSet());
+    const QByteArray written = readAll(log);
+    QVERIFY(written.startsWith("\"1\","));
+    QVERIFY(written.endsWith("\"\r\n"));
+    QCOMPARE(model.rowCount(), 1); // nothing else on the port meanwhile
+}
+
+void tst_FaultPackets::tcpSegmentsOnTheWatchedPortDecodeLikeAnyPacket()
+{
+    Bench bench;
+    const QString problem = bench.setUp();
+    if (!bench.capturing)
+        QSKIP(qPrintable(problem));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const PacketListModel& model = bench.model();
+
+    const QByteArray payload = "***[over TCP]\xDA"
+                               "second line";
+    QVERIFY(talkTcp(Port, payload));
+    // Handshake, data, acknowledgements and both closing segments: seven or more.
+    QTRY_VERIFY(model.rowCount() >= 7);
+
+    int withPayload = -1;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QByteArrayView bytes = model.store().bytes(row);
+        QCOMPARE(quint8(bytes[14 + 9]), quint8(6)); // IPv4 protocol: TCP
+        QCOMPARE(model.text(row, PacketListModel::No), QString::number(row + 1));
+        QCOMPARE(model.text(row, PacketListModel::Size), QString::number(bytes.size()));
+        QString why;
+        QVERIFY2(rowDecodesItsBytes(model, row, &why), qPrintable(why));
+        if (bytes.toByteArray().endsWith(payload))
+            withPayload = row;
+    }
+    QVERIFY(withPayload >= 0);
+    QCOMPARE(detailText(bench.window(), withPayload),
+             expectedDetail(model.store().bytes(withPayload)));
+}
+
+void tst_FaultPackets::fortyThousandPacketsAreNumberedPast32767()
+{
+    Bench bench;
+    const QString problem = bench.setUp();
+    if (!bench.capturing)
+        QSKIP(qPrintable(problem));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const PacketListModel& model = bench.model();
+
+    const int count = 40000;
+    UdpSender sender;
+    for (int n = 1; n <= count; ++n)
+        QVERIFY(sender.send(Port, "***[" + QByteArray::number(n) + "]"));
+    QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), count, 60000);
+
+    QCOMPARE(bench.window().component().stats().dropped, 0u);
+    QCOMPARE(model.counter(), qint64(count));
+    for (int row = 0; row < count; ++row) {
+        const QByteArray tail = "[" + QByteArray::number(row + 1) + "]";
+        if (!model.store().bytes(row).toByteArray().endsWith(tail))
+            QFAIL(qPrintable(QString("row %1 does not hold packet %1").arg(row + 1)));
+    }
+    for (int row : {32766, 32767, 32768, count - 1}) {
+        QCOMPARE(model.text(row, PacketListModel::No), QString::number(row + 1));
+        QString why;
+        QVERIFY2(rowDecodesItsBytes(model, row, &why), qPrintable(why));
+    }
+    QCOMPARE(detailText(bench.window(), count - 1), expectedDetail(model.store().bytes(count - 1)));
+
+    QTemporaryDir dir;
+    const QString log = dir.filePath("many.csv");
+    bench.capturing->dialogs().typeText(log);
+    bench.window().savelog_Click();
+    QVERIFY(!bench.window().isSet());
+    const QByteArray written = readAll(log);
+    QVERIFY(written.contains("\r\n\"32768\","));
+    const qsizetype last = written.lastIndexOf("\r\n\"") + 2;
+    QVERIFY2(written.mid(last).startsWith("\"40000\","), written.mid(last).constData());
+}
+
+QTEST_MAIN(tst_FaultPackets)
+#include "tst_faultpackets.moc"
