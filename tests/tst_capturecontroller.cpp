@@ -6,6 +6,9 @@
 #include "windowprobe.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QTest>
 
 namespace {
@@ -52,6 +55,7 @@ private slots:
     void startupWithoutSchedulerAsksForAnAdapter();
     void longDescriptionInBothLists();
     void startAndStop();
+    void menuShortcutsWinOverTextFields();
     void comboChoiceWhileRunningStops();
     void listChoiceWhileRunningStartsOnTheNewAdapter();
     void closingOffersTheExportAndStillCloses();
@@ -126,6 +130,20 @@ void tst_CaptureController::startAndStop()
     QCOMPARE(h.probe.state(), CaptureState::Running);
     QCOMPARE(h.probe.panel(3), QString("Status: Running"));
     QVERIFY(h.capture->isCapturing());
+}
+
+void tst_CaptureController::menuShortcutsWinOverTextFields()
+{
+    Harness h({Scheduler});
+    QApplication::setActiveWindow(&h.window);
+    QVERIFY(QTest::qWaitForWindowActive(&h.window));
+    QLineEdit* comboText = h.window.findChild<QComboBox*>("combo1")->lineEdit();
+    comboText->setFocus();
+    QTRY_VERIFY(comboText->hasFocus());
+    QTest::keyClick(comboText, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(h.probe.state(), CaptureState::Ready);
+    QTest::keyClick(comboText, Qt::Key_G, Qt::ControlModifier);
+    QCOMPARE(h.probe.state(), CaptureState::Running);
 }
 
 void tst_CaptureController::comboChoiceWhileRunningStops()

@@ -1,5 +1,6 @@
 #include "fakecapture.h"
 #include "mainwindow.h"
+#include "packetitemdelegate.h"
 #include "scripteddialogs.h"
 #include "windowprobe.h"
 
@@ -53,6 +54,7 @@ private slots:
     void buttonsShareTheMenuActions();
     void statusPanels();
     void keyboardOrder();
+    void lineBreaksShowOnOneLine();
 };
 
 void tst_MainWindow::frame()
@@ -167,6 +169,16 @@ void tst_MainWindow::keyboardOrder()
     }
     QCOMPARE(order, (QStringList{"ListView1", "saved1", "port", "combo1", "List1", "btnstop",
                                  "btnstart"}));
+}
+
+void tst_MainWindow::lineBreaksShowOnOneLine()
+{
+    Harness h;
+    auto* delegate =
+        qobject_cast<PacketItemDelegate*>(h.child<QTreeView>("ListView1")->itemDelegate());
+    QVERIFY(delegate);
+    QCOMPARE(delegate->displayText(QString("[x]\r\nok\r\n!"), QLocale::c()),
+             QStringLiteral(u"[x]\u21B5ok\u21B5!"));
 }
 
 QTEST_MAIN(tst_MainWindow)
