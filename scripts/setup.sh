@@ -10,6 +10,8 @@ packages=(
     fonts-liberation                   # metric-compatible Arial and Courier New
     libbenchmark-dev                   # micro-benchmarks
     iproute2 util-linux tcpdump        # test and benchmark helpers (namespaces, setpriv, reference)
+    desktop-file-utils appstream       # validators for the menu entry and the AppStream metainfo
+    file groff-base                    # install-tree checks (icon sizes, manual page)
 )
 
 missing=()
