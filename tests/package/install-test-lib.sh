@@ -1,9 +1,15 @@
-# Checks used by install-test.sh (sourced; it sets the variables named there).
+# Checks used by install-test.sh and scripts/screenshot.sh (sourced; they set the variables
+# named here).
 
 passes=0
+failures=0
 pass() {
     echo "PASS: $*"
     passes=$((passes + 1))
+}
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
 }
 
 # Polls instead of sleeping a fixed time: the program, Xvfb and dpkg take as long as they take.
@@ -99,6 +105,18 @@ forget_pid() {
         [ "$pid" = "$1" ] || keep+=("$pid")
     done
     pids=("${keep[@]}")
+}
+
+# Ends the processes started here, by their ids, newest first.
+stop_processes() {
+    local i pid
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null
+    done
+    for pid in "${pids[@]}"; do
+        wait_until 10 gone "$pid" || echo "process $pid does not end"
+    done
+    wait
 }
 
 in_ns() { ip netns exec "$netns" "$@"; }

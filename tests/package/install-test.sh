@@ -42,12 +42,6 @@ chmod 755 "$work"
 installed=0
 created_users=()
 pids=()
-failures=0
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 source "$here/install-test-lib.sh"
 source "$here/install-test-capture.sh"
@@ -55,14 +49,7 @@ source "$here/install-test-capture.sh"
 cleanup() {
     local rc=$?
     set +e
-    local i pid
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null
-    done
-    for pid in "${pids[@]}"; do
-        wait_until 10 gone "$pid" || echo "install-test: process $pid does not end"
-    done
-    wait
+    stop_processes
     ip netns del "$netns" 2>/dev/null
     for user in "${created_users[@]}"; do
         userdel --remove "$user" 2>/dev/null
