@@ -66,6 +66,9 @@ void tst_MainWindow::frame()
     QVERIFY(h.window.windowFlags() & Qt::WindowCloseButtonHint);
     QCOMPARE(h.window.minimumSize(), h.window.maximumSize()); // no resizing by dragging
     QCOMPARE(h.window.centralWidget()->size(), QSize(751, 462));
+    const QList<QSize> sizes = h.window.windowIcon().availableSizes();
+    for (const int size : {16, 24, 32, 48})
+        QVERIFY(sizes.contains(QSize(size, size)));
 }
 
 void tst_MainWindow::controlsAtTheirPlaces_data()
