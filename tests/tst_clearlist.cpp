@@ -56,7 +56,8 @@ private slots:
     void yesWithSavedRowsClearsWithoutOffer();
     void yesWithUnsavedRowsOffersTheLogFirst();
     void declinedLogStillClearsAndRowsStayUnsaved();
-    void failedLogStillClearsAndRowsStayUnsaved();
+    void failedLogIsAskedAgainBeforeClearing();
+    void failedLogThenCancelStillClears();
 };
 
 void tst_ClearList::emptyListAsksNothing()
@@ -139,16 +140,34 @@ void tst_ClearList::declinedLogStillClearsAndRowsStayUnsaved()
     QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
 }
 
-void tst_ClearList::failedLogStillClearsAndRowsStayUnsaved()
+void tst_ClearList::failedLogIsAskedAgainBeforeClearing()
 {
     QTemporaryDir dir;
     Fixture f(true);
     f.dialogs.answerYes();
     f.dialogs.typeText(dir.filePath("missing/log.csv"));
     f.dialogs.pressOk();
+    f.dialogs.typeText(dir.filePath("log.csv")); // a place that works, chosen after the error
     f.clearList.clearlist_Click();
 
-    QCOMPARE(f.dialogs.shown.size(), 3);
+    QCOMPARE(f.dialogs.shown.size(), 4);
+    QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
+    QVERIFY(f.isCleared());
+    QVERIFY(!f.unsaved.isSet());
+    QVERIFY(QFileInfo(dir.filePath("log.csv")).size() > 0);
+}
+
+void tst_ClearList::failedLogThenCancelStillClears()
+{
+    QTemporaryDir dir;
+    Fixture f(true);
+    f.dialogs.answerYes();
+    f.dialogs.typeText(dir.filePath("missing/log.csv"));
+    f.dialogs.pressOk();
+    f.dialogs.cancelInput();
+    f.clearList.clearlist_Click();
+
+    QCOMPARE(f.dialogs.shown.size(), 4);
     QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
     QVERIFY(f.isCleared());
     QVERIFY(f.unsaved.isSet());

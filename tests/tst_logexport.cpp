@@ -288,12 +288,15 @@ void tst_LogExport::failureKeepsRowsUnsavedAndOlderLogIntact()
 
     f.dialogs.typeText(fileName);
     f.dialogs.pressOk();
+    f.dialogs.cancelInput(); // asked again after the failure
     f.exporter.savelog_Click();
 
     QVERIFY(f.unsaved.isSet());
     QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
-    QCOMPARE(f.dialogs.shown.size(), 2);
-    const ScriptedDialogs::Shown& message = f.dialogs.shown.last();
+    QCOMPARE(f.dialogs.shown.size(), 3);
+    QCOMPARE(f.dialogs.shown[2].kind, ScriptedDialogs::Kind::Input);
+    QCOMPARE(f.dialogs.shown[2].defaultText, fileName); // the name that failed, to correct
+    const ScriptedDialogs::Shown& message = f.dialogs.shown[1];
     QCOMPARE(message.kind, ScriptedDialogs::Kind::Message);
     QCOMPARE(message.title, QString("Kinto Sniffer"));
     QCOMPARE(message.buttons, Dialogs::Buttons::Ok);

@@ -36,6 +36,10 @@ MainWindow::MainWindow(std::unique_ptr<CaptureComponent> component,
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(Dialogs::applicationTitle());
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48})
+        icon.addFile(QStringLiteral(":/icons/kintosniffer-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
     m_oPacketX->setObjectName(QStringLiteral("oPacketX"));
     m_oPacketX->setParent(nullptr); // owned here, destroyed before the widgets it reports to
 

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -132,6 +133,8 @@ void MainWindow::createControls()
     m_combo1->setEditable(true); // its text field takes typing, which changes nothing
     m_combo1->setInsertPolicy(QComboBox::NoInsert);
     m_Label1->setBuddy(m_combo1);
+    m_combo1->installEventFilter(this);
+    m_combo1->lineEdit()->installEventFilter(this);
     connect(m_combo1, &QComboBox::activated, this,
             [this](int index) { m_controller->combo1_Click(index); });
 
@@ -158,6 +161,7 @@ void MainWindow::createControls()
 
     m_port = place(new QLineEdit(QStringLiteral("4111"), m_client), "port", QStringLiteral("Port"),
                    11400, 2895, 660, 300);
+    m_port->installEventFilter(this);
     m_saved1 = place(new QCheckBox(QStringLiteral("saved"), m_client), "saved1",
                      QStringLiteral("saved"), 11325, 495, 660, 210);
 }
@@ -186,6 +190,16 @@ void MainWindow::setKeyboardOrder()
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // Menu shortcuts come first, as the menus promise: Ctrl+C stops capture even while a text
+    // field has the focus, instead of copying its text.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const QKeySequence pressed(key->keyCombination());
+        for (const QAction* a : actions()) {
+            if (a->shortcut() == pressed)
+                return true;
+        }
+    }
     // The status bar keeps to the bottom edge and full width; nothing else moves.
     if (watched == m_client && event->type() == QEvent::Resize) {
         const int height = Twips::toPixels(420);

@@ -2,7 +2,9 @@
 
 QString PacketItemDelegate::displayText(const QVariant& value, const QLocale& locale) const
 {
-    QString text = QStyledItemDelegate::displayText(value, locale);
+    if (value.typeId() != QMetaType::QString)
+        return QStyledItemDelegate::displayText(value, locale);
+    QString text = value.toString();
     if (text.contains(u'\r') || text.contains(u'\n')) {
         text.replace(QStringLiteral("\r\n"), QStringLiteral(u"\u21B5"));
         text.replace(u'\r', u' ');

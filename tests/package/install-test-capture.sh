@@ -1,0 +1,172 @@
+# The member's capture session of install-test.sh (sourced after install-test-lib.sh).
+
+# Starts a command in the namespace and records its id: "ip netns exec" runs it as a child of
+# its own, which a kill of the ip process would leave running.
+spawn_in_ns() {
+    local pidfile=$1
+    shift
+    in_ns sh -c 'echo $$ >"$0" && exec "$@"' "$pidfile" "$@" &
+    pids+=($!)
+    wait_until 10 test -s "$pidfile" || return 1
+    spawned=$(cat "$pidfile")
+    pids+=("$spawned")
+}
+
+start_session() {
+    ip netns add "$netns"
+    in_ns ip link set lo up
+    spawn_in_ns "$work/xvfb.pid" Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 \
+        3>"$work/display" >"$work/xvfb.log" 2>&1
+    wait_until 30 test -s "$work/display" || {
+        fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+        return 1
+    }
+    display=:$(head -n 1 "$work/display")
+
+    # Qt's run-time directory goes with the test's files, not to /tmp/runtime-USER.
+    mkdir -m 700 "$work/logs" "$work/runtime"
+    chown "$member:" "$work/logs" "$work/runtime"
+    spawn_in_ns "$work/session.pid" runuser -u "$member" -- env DISPLAY="$display" \
+        XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "$program" \
+        >"$work/program.log" 2>&1 </dev/null
+    session_pids=("${pids[@]: -2}")
+}
+
+# Without an adapter chosen at start-up the program asks for one first.
+dismiss_adapter_question() {
+    wait_until 30 window_count_is '^Kinto Sniffer$' 2 || {
+        fail "no main window and question 'Select adapter from list': $(cat "$work/program.log")"
+        return 1
+    }
+    local a b
+    read -r a b < <(windows '^Kinto Sniffer$' | xargs)
+    if (($(geometry "$a" HEIGHT) < $(geometry "$b" HEIGHT))); then
+        question=$a main=$b
+    else
+        question=$b main=$a
+    fi
+    program_pid=$(x getwindowpid "$main")
+    pids+=("$program_pid")
+    x windowfocus --sync "$question" key Return
+    wait_until 10 window_count_is '^Kinto Sniffer$' 1 || fail "the question stays open"
+}
+
+# Walks the adapter drop-down from its first entry, starting capture on each, until the
+# program's capture socket is bound to the loopback adapter.
+choose_loopback() {
+    local lo entry iface
+    lo=$(in_ns cat /sys/class/net/lo/ifindex)
+    # Click into the drop-down's text field (44 px above the window's bottom edge).
+    x windowfocus --sync "$main" mousemove --window "$main" 200 $(($(geometry "$main" HEIGHT) - 44)) \
+        click 1
+    x key Down Up Up Up Up Up Up Up Up Up Up
+    for entry in 1 2 3 4 5 6 7 8; do
+        x key ctrl+g
+        wait_until 10 capturing || {
+            fail "Start (Ctrl+G) opened no capture on entry $entry: $(cat "$work/program.log")"
+            return 1
+        }
+        iface=$(capture_interface)
+        if [ "$iface" = "$lo" ]; then
+            pass "captures on the loopback adapter (entry $entry of the drop-down)"
+            return 0
+        fi
+        x key Down # choosing another entry stops the capture
+        wait_until 10 not_capturing || return 1
+    done
+    fail "no entry of the drop-down captures on the loopback adapter"
+    return 1
+}
+
+send_datagrams() {
+    local i
+    for ((i = 1; i <= datagrams; i++)); do
+        in_ns bash -c 'printf "%s" "$1" >/dev/udp/127.0.0.1/4111' - "$payload_prefix$i]"
+    done
+}
+
+# File > Save Log into the member's own directory; false while the list is still empty (the
+# program then asks nothing).
+save_log() {
+    x windowfocus --sync "$main" mousemove --window "$main" 20 10 click 1 key Down Return
+    if ! wait_until 5 window_count_is '^Save log as \.\.\.' 1; then
+        x key Escape
+        return 1
+    fi
+    local box
+    box=$(windows '^Save log as \.\.\.')
+    rm -f "$csv"
+    x windowfocus --sync "$box" key ctrl+a type "$csv"
+    x key Return
+    wait_until 10 window_count_is '^Save log as \.\.\.' 0 && wait_until 10 test -s "$csv"
+}
+
+records() {
+    if [ -f "$csv" ]; then
+        grep -c $'\r$' "$csv" || true
+    else
+        echo 0
+    fi
+}
+
+# Saves again until every datagram has its row; each save writes all rows anew.
+save_all_rows() {
+    local deadline=$((SECONDS + 60))
+    while ((SECONDS < deadline)); do
+        save_log && (($(records) >= datagrams)) && return 0
+    done
+    return 1
+}
+
+check_capture_log() {
+    local size=$((14 + 20 + 8 + ${#payload_prefix} + 2)) # Ethernet, IPv4, UDP headers, payload
+    local rows good
+    rows=$(records)
+    [ "$rows" -eq "$datagrams" ] && pass "the capture log holds $rows rows" ||
+        fail "the capture log holds $rows rows, not $datagrams"
+    good=$(awk -F'","' -v size="$size" '$3 == size' "$csv" | wc -l)
+    [ "$good" -eq "$datagrams" ] && pass "every row has the size $size" ||
+        fail "$good of $rows rows have the size $size"
+    # The decoder searches the whole frame; a header byte may start it early now and then,
+    # so one row that shows the message is asked for, not all.
+    if grep -qF '"Advertise","[kinto install test ' "$csv"; then
+        pass "the rows show the datagrams' messages"
+    else
+        fail "no row shows a message: $(tr '\r' ' ' <"$csv")"
+    fi
+    [ "$(stat -c %U "$csv")" = "$member" ] && pass "the log was written by $member, not root" ||
+        fail "the log belongs to $(stat -c %U "$csv")"
+}
+
+exit_program() {
+    x windowfocus --sync "$main" mousemove --window "$main" 20 10 click 1 key Up Return
+    if wait_until 10 window_count_is '^Kinto Sniffer$' 0; then
+        local rc=0 pid
+        wait "${session_pids[0]}" || rc=$?
+        for pid in "${session_pids[@]}" "$program_pid"; do
+            forget_pid "$pid"
+        done
+        [ "$rc" -eq 0 ] && pass "File > Exit ends the program" || fail "exit status $rc"
+    else
+        fail "File > Exit left the window open"
+    fi
+}
+
+check_member_captures() {
+    csv=$work/logs/capture.csv
+    start_session || return 0
+    dismiss_adapter_question || return 0
+    if grep -q "^Uid:\s*$(id -u "$member")\s" "/proc/$program_pid/status"; then
+        pass "the program runs as $member"
+    else
+        fail "the program does not run as $member"
+    fi
+    choose_loopback || return 0
+    send_datagrams
+    if save_all_rows; then
+        check_capture_log
+    else
+        fail "File > Save Log wrote no complete capture log: $(cat "$work/program.log")"
+    fi
+    exit_program
+}

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Installs the Debian package on this machine and checks what it promises: a member of the group
+# kintosniffer starts the installed program and captures without root, anyone else cannot run it,
+# and removing the package leaves nothing behind. Run as root:
+#   bash tests/package/install-test.sh
+#
+# The member's session (Xvfb, the program, the datagrams) runs in a network namespace of its own
+# with only a loopback adapter: the datagrams to 127.0.0.1:4111 meet no other program's traffic
+# on that port, and the program's adapter list is short. The program is driven with xdotool as a
+# person would; the capture is checked through the program's own capture log (File > Save Log).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+here=tests/package
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-test: run as root" >&2
+    exit 2
+fi
+
+package=kintosniffer
+group=kintosniffer
+program=/usr/bin/kintosniffer
+member=kintotest-member
+outsider=kintotest-outsider
+netns=kintotest-$$
+datagrams=5
+payload_prefix='***[kinto install test '
+
+for user in "$member" "$outsider"; do
+    if id "$user" >/dev/null 2>&1; then
+        echo "install-test: user $user exists already; remove it first" >&2
+        exit 2
+    fi
+done
+if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q installed; then
+    echo "install-test: $package is installed already; it is not replaced by a test" >&2
+    exit 2
+fi
+
+work=$(mktemp -d /tmp/kinto-install-test.XXXXXX)
+chmod 755 "$work"
+installed=0
+created_users=()
+pids=()
+
+source "$here/install-test-lib.sh"
+source "$here/install-test-capture.sh"
+
+cleanup() {
+    local rc=$?
+    set +e
+    stop_processes
+    ip netns del "$netns" 2>/dev/null
+    for user in "${created_users[@]}"; do
+        userdel --remove "$user" 2>/dev/null
+    done
+    if ((installed)); then
+        dpkg --purge "$package" >"$work/purge.log" 2>&1 || cat "$work/purge.log"
+        check_nothing_left || rc=1
+    fi
+    rm -rf "$work"
+    ((rc == 0 && failures == 0)) || rc=1
+    echo "install-test: $((passes)) passed, $failures failed"
+    exit "$rc"
+}
+trap cleanup EXIT
+
+echo "== building the package"
+deb=$(bash scripts/package.sh | tail -n 1)
+echo "$deb"
+
+echo "== installing"
+dpkg_locked dpkg --install "$deb"
+installed=1
+dpkg-query -L "$package" | sort >"$work/files"
+
+check_installed_rights
+
+for user in "$member" "$outsider"; do
+    useradd --create-home --home-dir "$work/$user" --shell /bin/sh "$user"
+    created_users+=("$user")
+done
+usermod --append --groups "$group" "$member"
+
+check_outsider_cannot_run
+check_member_captures
