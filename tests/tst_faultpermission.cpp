@@ -93,7 +93,7 @@ void tst_FaultPermission::noPermissionSaysHowToGrantIt()
 
     // The advice is one sentence that can be followed as it stands.
     const QString advice = outcome.lines[1];
-    QVERIFY2(advice.contains("sudo setcap cap_net_raw,cap_net_admin=ep " + m_check),
+    QVERIFY2(advice.contains("sudo setcap cap_net_raw,cap_net_admin=eip " + m_check),
              qPrintable(advice));
     QVERIFY2(advice.endsWith('.'), qPrintable(advice));
     QVERIFY2(!advice.chopped(1).contains(QRegularExpression("[.!?](\\s|$)")), qPrintable(advice));
@@ -107,7 +107,7 @@ void tst_FaultPermission::twoCapabilitiesAreEnough()
     if (setcap.isEmpty())
         QSKIP("setcap (libcap2-bin) is missing");
     QProcess grant;
-    grant.start(setcap, {"cap_net_raw,cap_net_admin=ep", m_check});
+    grant.start(setcap, {"cap_net_raw,cap_net_admin=eip", m_check});
     QVERIFY(grant.waitForFinished(10000));
     if (grant.exitCode() != 0)
         QSKIP(qPrintable("this file system takes no file capabilities: " +

@@ -12,7 +12,7 @@ QString permissionHint()
     // person should know that granting them opens capture to everyone who can run the file.
     return QStringLiteral("To capture without root, grant this program the capabilities "
                           "cap_net_raw and cap_net_admin with "
-                          "\"sudo setcap cap_net_raw,cap_net_admin=ep %1\", which lets every "
+                          "\"sudo setcap cap_net_raw,cap_net_admin=eip %1\", which lets every "
                           "user who can run it capture on every adapter.")
         .arg(QCoreApplication::applicationFilePath());
 }
