@@ -2,13 +2,13 @@
 // tunnel torn down does. The adapter is one end of a veth pair in a network namespace of the
 // test's own, so nothing reaches a real network.
 #include "capturecomponent.h"
-#include "capturecontroller.h"
 #include "capturingwindow.h"
 #include "mainwindow.h"
 #include "packetlistmodel.h"
 #include "privatenetwork.h"
 #include "scripteddialogs.h"
 
+#include <QAction>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -116,7 +116,7 @@ void tst_FaultAdapter::adapterDisappearsWhileCapturing()
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     MainWindow& window = bench.capturing->window();
     ScriptedDialogs& dialogs = bench.capturing->dialogs();
-    QCOMPARE(bench.capturing->panel(3), QString("Status: Running"));
+    QCOMPARE(bench.capturing->probe().panel(3), QString("Status: Running"));
 
     const int sent = 50;
     QVERIFY(sendToPeer(Port, sent));
@@ -137,21 +137,21 @@ void tst_FaultAdapter::adapterDisappearsWhileCapturing()
     QCOMPARE(dialogs.shown.size(), 2);
     const QString report = dialogs.shown.last().text;
     QVERIFY2(report.contains(Adapter) && report.contains("stopped"), qPrintable(report));
-    QCOMPARE(window.captureState(), CaptureState::Ready);
-    QCOMPARE(bench.capturing->panel(3), QString("Status: Stopped"));
+    QCOMPARE(bench.capturing->probe().state(), CaptureState::Ready);
+    QCOMPARE(bench.capturing->probe().panel(3), QString("Status: Stopped"));
     QVERIFY(!window.component().isCapturing());
     QCOMPARE(window.model().rowCount(), sent);
     QCOMPARE(window.model().text(sent - 1, PacketListModel::No), QString::number(sent));
-    QVERIFY(window.isSet());
+    QVERIFY(bench.capturing->probe().unsaved());
 
     // Starting again on the adapter that is gone is refused with a reason, not a hang.
     dialogs.pressOk();
-    QVERIFY(!window.controller().CaptureStart_Click());
+    bench.capturing->probe().action("CaptureStart")->trigger();
     QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
     QCOMPARE(dialogs.shown.size(), 3);
     QVERIFY2(dialogs.shown.last().text.contains(Adapter), qPrintable(dialogs.shown.last().text));
-    QCOMPARE(window.captureState(), CaptureState::Ready);
-    QCOMPARE(bench.capturing->panel(3), QString("Status: Stopped"));
+    QCOMPARE(bench.capturing->probe().state(), CaptureState::Ready);
+    QCOMPARE(bench.capturing->probe().panel(3), QString("Status: Stopped"));
     QCOMPARE(window.model().rowCount(), sent);
 }
 
@@ -182,8 +182,8 @@ void tst_FaultAdapter::adapterTakenDownAndUpAgain()
     QVERIFY(sendToPeer(Port, sent));
     QTRY_COMPARE(window.model().rowCount(), 2 * sent);
     QCOMPARE(window.model().text(2 * sent - 1, PacketListModel::No), QString::number(2 * sent));
-    QCOMPARE(window.captureState(), CaptureState::Running);
-    QCOMPARE(bench.capturing->panel(3), QString("Status: Running"));
+    QCOMPARE(bench.capturing->probe().state(), CaptureState::Running);
+    QCOMPARE(bench.capturing->probe().panel(3), QString("Status: Running"));
     QCOMPARE(dialogs.shown.size(), 1); // only "Select adapter from list"
     QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
 }

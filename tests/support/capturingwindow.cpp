@@ -1,12 +1,11 @@
 #include "capturingwindow.h"
 
 #include "capturecomponent.h"
-#include "capturecontroller.h"
 #include "mainwindow.h"
 #include "pcapcapture.h"
 #include "scripteddialogs.h"
 
-#include <QLabel>
+#include <QAction>
 
 CapturingWindow::CapturingWindow()
 {
@@ -14,6 +13,7 @@ CapturingWindow::CapturingWindow()
     m_dialogs = dialogs.get();
     m_dialogs->pressOk(); // no adapter here names the packet scheduler
     m_window = std::make_unique<MainWindow>(std::make_unique<PcapCapture>(), std::move(dialogs));
+    m_probe = std::make_unique<WindowProbe>(*m_window);
     m_window->Form_Load();
 }
 
@@ -29,17 +29,12 @@ QString CapturingWindow::start(const QString& adapter, const QString& port)
     }
     if (index < 0)
         return QStringLiteral("the capture component does not list ") + adapter;
-    m_window->setPortText(port);
-    m_window->controller().combo1_Click(index);
+    m_probe->setPort(port);
+    m_probe->chooseInCombo(index);
     const qsizetype shownBefore = m_dialogs->shown.size();
-    if (!m_window->controller().CaptureStart_Click())
-        return m_dialogs->shown.size() > shownBefore ? m_dialogs->shown.last().text
-                                                     : QStringLiteral("capture did not start");
-    return {};
-}
-
-QString CapturingWindow::panel(int number) const
-{
-    const auto* label = m_window->findChild<QLabel*>(QStringLiteral("panel%1").arg(number));
-    return label ? label->text() : QStringLiteral("<no panel %1>").arg(number);
+    m_probe->action("CaptureStart")->trigger();
+    if (m_probe->state() == CaptureState::Running)
+        return {};
+    return m_dialogs->shown.size() > shownBefore ? m_dialogs->shown.last().text
+                                                 : QStringLiteral("capture did not start");
 }

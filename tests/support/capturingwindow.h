@@ -1,5 +1,7 @@
 #pragma once
 
+#include "windowprobe.h"
+
 #include <QString>
 
 #include <memory>
@@ -16,16 +18,16 @@ public:
     CapturingWindow();
     ~CapturingWindow();
 
-    // Chooses the adapter by its device name in the adapter drop-down, sets the port text and
-    // starts capture; returns an empty text on success, else what went wrong.
+    // Sets the port, chooses the adapter by its device name in the adapter drop-down and
+    // presses Start, as the user does; returns an empty text on success, else what went wrong.
     QString start(const QString& adapter, const QString& port);
 
     MainWindow& window() const { return *m_window; }
     ScriptedDialogs& dialogs() const { return *m_dialogs; }
-    // The text of status panel 1 to 3.
-    QString panel(int number) const;
+    const WindowProbe& probe() const { return *m_probe; }
 
 private:
     ScriptedDialogs* m_dialogs;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<WindowProbe> m_probe;
 };
