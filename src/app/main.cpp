@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "pcapcapture.h"
 
 #include <QApplication>
 
@@ -6,9 +7,9 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kintosniffer"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Kinto Sniffer"));
     QApplication::setApplicationVersion(QStringLiteral(KINTO_VERSION_TEXT));
-    MainWindow window;
-    window.show();
+
+    MainWindow window(std::make_unique<PcapCapture>());
+    window.Form_Load();
     return app.exec();
 }

@@ -12,8 +12,8 @@ namespace {
 // Devices that carry no IP traffic and cannot take a "port N" filter.
 bool carriesIp(const QString& name)
 {
-    static const char* const others[] = {"bluetooth", "dbus", "nflog", "nfqueue", "usbmon",
-                                         "dbus-system", "dbus-session"};
+    static const char* const others[] = {"bluetooth", "dbus",        "nflog",       "nfqueue",
+                                         "usbmon",    "dbus-system", "dbus-session"};
     for (const char* prefix : others) {
         if (name.startsWith(QLatin1String(prefix)))
             return false;
@@ -38,9 +38,7 @@ QString describe(const pcap_if_t* device)
 
 } // namespace
 
-PcapCapture::PcapCapture(QObject* parent) : CaptureComponent(parent), m_adapters(findAdapters())
-{
-}
+PcapCapture::PcapCapture(QObject* parent) : CaptureComponent(parent), m_adapters(findAdapters()) {}
 
 PcapCapture::~PcapCapture()
 {
@@ -86,7 +84,8 @@ QString PcapCapture::setFilter(const QString& expression)
     bpf_program program;
     const QByteArray text = expression.toLocal8Bit();
     if (pcap_compile(dead, &program, text.constData(), 1, PCAP_NETMASK_UNKNOWN) < 0)
-        m_filterError = PcapErrors::filterFailed(expression, QString::fromLocal8Bit(pcap_geterr(dead)));
+        m_filterError =
+            PcapErrors::filterFailed(expression, QString::fromLocal8Bit(pcap_geterr(dead)));
     else {
         m_filterError.clear();
         pcap_freecode(&program);

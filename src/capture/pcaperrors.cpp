@@ -21,8 +21,8 @@ QString openFailed(const QString& device, const QString& reason)
 
 QString activateFailed(const QString& device, int status, const QString& reason)
 {
-    const QString detail = reason.isEmpty() ? QString::fromLocal8Bit(pcap_statustostr(status))
-                                            : reason;
+    const QString detail =
+        reason.isEmpty() ? QString::fromLocal8Bit(pcap_statustostr(status)) : reason;
     switch (status) {
     case PCAP_ERROR_PERM_DENIED:
         return QStringLiteral("No permission to capture on %1 (%2).\n%3")

@@ -44,7 +44,8 @@ std::unique_ptr<PcapSession> PcapSession::open(const QString& device, const QStr
 
     const int status = pcap_activate(handle);
     if (status < 0) {
-        *error = PcapErrors::activateFailed(device, status, QString::fromLocal8Bit(pcap_geterr(handle)));
+        *error =
+            PcapErrors::activateFailed(device, status, QString::fromLocal8Bit(pcap_geterr(handle)));
         pcap_close(handle);
         return nullptr;
     }

@@ -28,12 +28,10 @@ qint64 floorDiv(qint64 a, qint64 b)
 } // namespace
 
 DateTimeText::DateTimeText(const QLocale& locale)
-    : m_locale(locale),
-      m_format(locale.dateFormat(QLocale::ShortFormat) + u' ' +
-               withoutTimeZone(locale.timeFormat(QLocale::LongFormat))),
+    : m_locale(locale), m_format(locale.dateFormat(QLocale::ShortFormat) + u' ' +
+                                 withoutTimeZone(locale.timeFormat(QLocale::LongFormat))),
       m_cachedSecond(std::numeric_limits<qint64>::min())
-{
-}
+{}
 
 QString DateTimeText::text(qint64 timeUs) const
 {

@@ -10,8 +10,7 @@ constexpr char HexDigits[] = "0123456789ABCDEF";
 constexpr int LineBreakCode = 218;
 constexpr qsizetype MessageOffset = 6; // the message starts three bytes before the marker
 
-template <typename Char>
-int hexValue(Char c)
+template <typename Char> int hexValue(Char c)
 {
     if (c >= '0' && c <= '9')
         return int(c - '0');
@@ -24,8 +23,7 @@ int hexValue(Char c)
 
 // Reads one or two characters as a hex number the way the devices' own tools do: leading valid
 // digits count and anything else ends the number. Only hex text ever reaches here in practice.
-template <typename Char>
-int readHex(const Char* s, qsizetype n)
+template <typename Char> int readHex(const Char* s, qsizetype n)
 {
     int value = 0;
     for (qsizetype i = 0; i < n; ++i) {
@@ -38,8 +36,7 @@ int readHex(const Char* s, qsizetype n)
 }
 
 // 1-based position of the first "5B", any letter case; 0 when absent.
-template <typename Char>
-qsizetype findStartMarker(const Char* s, qsizetype n)
+template <typename Char> qsizetype findStartMarker(const Char* s, qsizetype n)
 {
     for (qsizetype i = 0; i + 1 < n; ++i) {
         if (s[i] == '5' && (s[i + 1] == 'B' || s[i + 1] == 'b'))
@@ -49,8 +46,7 @@ qsizetype findStartMarker(const Char* s, qsizetype n)
 }
 
 // 1-based position of the first "5555555"; 0 when absent.
-template <typename Char>
-qsizetype findFallbackMarker(const Char* s, qsizetype n)
+template <typename Char> qsizetype findFallbackMarker(const Char* s, qsizetype n)
 {
     qsizetype run = 0;
     for (qsizetype i = 0; i < n; ++i) {
@@ -61,8 +57,7 @@ qsizetype findFallbackMarker(const Char* s, qsizetype n)
     return 0;
 }
 
-template <typename Char>
-QString decodeHex(const Char* hex, qsizetype n)
+template <typename Char> QString decodeHex(const Char* hex, qsizetype n)
 {
     qsizetype p = findStartMarker(hex, n) - MessageOffset;
     if (p < 1)
@@ -86,8 +81,7 @@ QString decodeHex(const Char* hex, qsizetype n)
     return out;
 }
 
-template <typename Char>
-qsizetype writeHex(QByteArrayView bytes, Char* out)
+template <typename Char> qsizetype writeHex(QByteArrayView bytes, Char* out)
 {
     Char* w = out;
     for (const char b : bytes) {

@@ -1,2 +1,144 @@
 #include "mainwindow.h"
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {}
+
+#include "capturecomponent.h"
+#include "capturecontroller.h"
+#include "clearlist.h"
+#include "logexport.h"
+#include "packetlistmodel.h"
+#include "packetwindow.h"
+#include "portchange.h"
+#include "qtdialogs.h"
+#include "twips.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStyle>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QTreeView>
+
+MainWindow::MainWindow(std::unique_ptr<CaptureComponent> component,
+                       std::unique_ptr<Dialogs> dialogs, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint),
+      m_dialogs(dialogs ? std::move(dialogs) : std::make_unique<QtDialogs>(this)),
+      m_oPacketX(std::move(component)), m_model(new PacketListModel(this)),
+      m_exit([] { QCoreApplication::exit(0); })
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(Dialogs::applicationTitle());
+    m_oPacketX->setObjectName(QStringLiteral("oPacketX"));
+    m_oPacketX->setParent(nullptr); // owned here, destroyed before the widgets it reports to
+
+    createActions();
+    createControls();
+    createMenus();
+    setKeyboardOrder();
+
+    m_controller = std::make_unique<CaptureController>(*m_oPacketX, *this, *m_dialogs);
+    m_logExport = std::make_unique<LogExport>(*m_model, *m_dialogs, *this);
+    m_clearList = std::make_unique<ClearList>(*m_model, *m_dialogs, *this, *m_logExport);
+    m_portChange = std::make_unique<PortChange>(*m_oPacketX, *this, *m_controller, *m_dialogs);
+    connectCapture();
+
+    // The client area is fixed; only the menu bar's height is the platform's own.
+    setFixedSize(Twips::toPixels(11265), Twips::toPixels(6930) + menuBar()->sizeHint().height());
+}
+
+MainWindow::~MainWindow()
+{
+    // Stop the capture thread before anything it reports to goes away.
+    m_oPacketX.reset();
+}
+
+void MainWindow::connectCapture()
+{
+    connect(m_oPacketX.get(), &CaptureComponent::packetsCaptured, m_model,
+            &PacketListModel::OnPackets);
+    connect(m_model, &PacketListModel::packetsArrived, this, [this] {
+        set(true);
+        // One scroll per delivery: a burst must not repaint once per packet.
+        m_ListView1->scrollToBottom();
+    });
+}
+
+void MainWindow::Form_Load()
+{
+    m_controller->Form_Load();
+}
+
+void MainWindow::showWindow()
+{
+    const QRect screen = this->screen()->availableGeometry();
+    move(screen.center() - QPoint(width() / 2, height() / 2));
+    show();
+}
+
+void MainWindow::resetCounter()
+{
+    m_model->resetCounter();
+}
+
+void MainWindow::setOuterHeightTwips(int twips)
+{
+    // The outer height counts the frame and title bar, which the platform draws.
+    const int frame = frameGeometry().height() - geometry().height();
+    setFixedHeight(Twips::toPixels(twips) - frame);
+}
+
+bool MainWindow::isSet() const
+{
+    return m_saved1->isChecked();
+}
+
+void MainWindow::set(bool value)
+{
+    m_saved1->setChecked(value);
+}
+
+void MainWindow::savelog_Click()
+{
+    m_logExport->savelog_Click();
+}
+
+void MainWindow::FileExit_Click()
+{
+    // Ends at once: no capture stop, no offer to save, no prompt.
+    m_exit();
+}
+
+void MainWindow::clearlist_Click()
+{
+    m_clearList->clearlist_Click();
+}
+
+void MainWindow::changeport_Click()
+{
+    m_portChange->changeport_Click();
+}
+
+void MainWindow::ListView1_DblClick()
+{
+    const QModelIndex current = m_ListView1->currentIndex();
+    if (!current.isValid() || !m_ListView1->selectionModel()->isRowSelected(current.row()))
+        return;
+    if (!m_Form2)
+        m_Form2 = new PacketWindow(this);
+    m_Form2->setPacket(m_model->store().packet(current.row()));
+    m_Form2->exec();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    m_controller->Form_QueryUnload();
+    event->accept(); // closing is never refused
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class CaptureComponent;
+class CaptureView;
+class Dialogs;
+
+// Runs capturing for the main window: start-up, Start and Stop, a change of adapter from either
+// list, and the closing of the window. The enabled state of the start/stop controls, kept by
+// the view, is the only record of whether capture runs.
+class CaptureController : public QObject
+{
+    Q_OBJECT
+
+public:
+    CaptureController(CaptureComponent& component, CaptureView& view, Dialogs& dialogs,
+                      QObject* parent = nullptr);
+
+    void Form_Load();
+    // Returns whether capture runs afterwards.
+    bool CaptureStart_Click();
+    void CaptureStop_Click();
+    void combo1_Click(int index);
+    void List1_Click(int index);
+    void Form_QueryUnload();
+
+    // Makes adapter index (0-based) current and sets its filter from the port text.
+    void setAdapterAndFilter(int index);
+    // Sets the current adapter's filter from the port text.
+    void applyFilter();
+
+    static constexpr int List1WindowHeightTwips = 7335;
+
+private:
+    void onCaptureFailed(const QString& reason);
+    void showStopped();
+    QString portPanelText() const;
+
+    CaptureComponent& m_component;
+    CaptureView& m_view;
+    Dialogs& m_dialogs;
+};

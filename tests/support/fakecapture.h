@@ -1,0 +1,41 @@
+#pragma once
+
+#include "capturecomponent.h"
+#include "packet.h"
+
+#include <QStringList>
+
+// A capture component that captures nothing by itself: tests give it adapters, make it fail,
+// hand it packets to deliver, and read back what the program asked of it.
+class FakeCapture : public CaptureComponent
+{
+    Q_OBJECT
+
+public:
+    explicit FakeCapture(const QStringList& descriptions = {}, QObject* parent = nullptr);
+
+    QList<CaptureAdapter> adapters() const override { return m_adapters; }
+    void startup() override { m_calls << "startup"; }
+    void setAdapter(int index) override;
+    int adapter() const override { return m_adapter; }
+    QString setFilter(const QString& expression) override;
+    QString start() override;
+    void stop() override;
+    bool isCapturing() const override { return m_capturing; }
+    CaptureStats stats() const override { return {}; }
+
+    // Delivers packets as the real component would, if capturing.
+    void deliver(const QList<Packet>& packets);
+    // Capture stops by itself, as when an adapter disappears.
+    void fail(const QString& reason);
+
+    QStringList m_calls; // "startup", "adapter 2", "filter port 4111", "start", "stop"
+    QString m_filter;
+    QString m_startError;  // start() fails with this when not empty
+    QString m_filterError; // setFilter() fails with this when not empty
+
+private:
+    QList<CaptureAdapter> m_adapters;
+    int m_adapter = -1;
+    bool m_capturing = false;
+};
