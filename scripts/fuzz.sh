@@ -6,8 +6,9 @@
 #   bash scripts/fuzz.sh 3600     # an hour per target
 #   KINTO_FUZZ_MAX_LEN=65535 bash scripts/fuzz.sh 3600   # mutants up to the largest packet
 #
-# Seeds come from tests/fuzz/corpus/<target>/ and are never written to; what the fuzzer finds
-# grows build-fuzz/corpus/<target>/, so a later run goes on from there. A crashing input is kept
+# Seeds come from tests/fuzz/corpus/<target>/ (with tests/fuzz/<target>.dict, if there, as the
+# fuzzer's dictionary) and are never written to; what the fuzzer finds grows
+# build-fuzz/corpus/<target>/, so a later run goes on from there. A crashing input is kept
 # in build-fuzz/artifacts/<target>/; replay it with build-fuzz/tests/fuzz/<target> <file>.
 # The last line is "N passed, N failed"; the exit code is non-zero when a target failed.
 set -uo pipefail
@@ -52,8 +53,11 @@ for target in "${targets[@]}"; do
         grep -E 'ERROR|runtime error|property broken' "$log" | head -3
         continue
     fi
+    dict=()
+    [ -f "tests/fuzz/$target.dict" ] && dict=(-dict="tests/fuzz/$target.dict")
     "$bin" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "$seeds" >"$log" 2>&1
+        "${dict[@]}" -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" "$seeds" \
+        >"$log" 2>&1
     rc=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
     [ -n "$runs" ] || runs=$(grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#')
