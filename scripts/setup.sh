@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev libpcap-dev           # Qt 6 Widgets and Test, libpcap
     fonts-liberation                   # metric-compatible Arial and Courier New
     libbenchmark-dev                   # micro-benchmarks
+    clang libclang-rt-14-dev           # libFuzzer targets (scripts/fuzz.sh)
     iproute2 util-linux tcpdump        # test and benchmark helpers (namespaces, setpriv, reference)
     desktop-file-utils appstream       # validators for the menu entry and the AppStream metainfo
     file groff-base                    # install-tree checks (icon sizes, manual page)
