@@ -10,11 +10,32 @@
 
 namespace {
 
+// The last count tcpdump printed before what; -1 when it printed none.
 qint64 countBefore(const QString& text, const QString& what)
 {
     const QRegularExpression pattern(QStringLiteral("(\\d+) ") + what);
-    const QRegularExpressionMatch match = pattern.match(text);
-    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+    qint64 count = -1;
+    for (QRegularExpressionMatchIterator i = pattern.globalMatch(text); i.hasNext();)
+        count = i.next().captured(1).toLongLong();
+    return count;
+}
+
+// tcpdump takes the kernel's last block only after its buffer timeout (1 s) and may be behind:
+// it is asked for its count (SIGUSR1) until it has everything or stops making progress.
+void waitForAllCaptured(ChildProcess& tcpdump, qint64 sent)
+{
+    qint64 last = -1;
+    for (int unchanged = 0; unchanged < 3;) {
+        tcpdump.read(500);
+        tcpdump.signal(SIGUSR1);
+        tcpdump.read(100);
+        const qint64 captured = countBefore(QString::fromLocal8Bit(tcpdump.standardError()),
+                                            QStringLiteral("packets captured"));
+        if (captured >= sent)
+            return;
+        unchanged = captured == last ? unchanged + 1 : 0;
+        last = captured;
+    }
 }
 
 bool waitForListening(ChildProcess& tcpdump)
@@ -56,8 +77,7 @@ TcpdumpReference::Result TcpdumpReference::run(const QString& senderProgram, qui
         return result;
     }
     const FloodSender::Result& sent = sender.finish();
-    // tcpdump takes the kernel's last block only when its buffer timeout (1 s) has passed.
-    tcpdump.read(1500);
+    waitForAllCaptured(tcpdump, sent.sent);
     tcpdump.signal(SIGINT);
     tcpdump.wait();
 
