@@ -59,7 +59,8 @@ void tst_PayloadDecoder::decode_data()
     QTest::newRow("marker only in the first six digits falls back")
         << bytes("5B555555553132") << "UUUU12";
     QTest::newRow("marker only in the first six digits, no fallback") << bytes("5B4142") << "";
-    QTest::newRow("marker across two bytes") << bytes("41424305B1") << "ABC" + QString(QChar(0x5B)) + QChar(0x1);
+    QTest::newRow("marker across two bytes")
+        << bytes("41424305B1") << "ABC" + QString(QChar(0x5B)) + QChar(0x1);
     QTest::newRow("odd digit count: the last step reads one digit")
         << bytes("2A2A2A5B4107") << "***[A" + QString(QChar(7));
     QTest::newRow("byte below 16 inside the message shifts the pairing")
@@ -67,8 +68,8 @@ void tst_PayloadDecoder::decode_data()
     QTest::newRow("code 218 twice") << bytes("2A2A2A5BDADA") << "***[\r\n\r\n";
     QTest::newRow("no marker at all") << bytes("0102030405") << "";
     QTest::newRow("empty packet") << QByteArray() << "";
-    QTest::newRow("codes 128-255 are Latin-1") << bytes("2A2A2A5BE9FF")
-                                               << "***[" + QString(QChar(0xE9)) + QChar(0xFF);
+    QTest::newRow("codes 128-255 are Latin-1")
+        << bytes("2A2A2A5BE9FF") << "***[" + QString(QChar(0xE9)) + QChar(0xFF);
 }
 
 void tst_PayloadDecoder::decode()
@@ -84,14 +85,30 @@ void tst_PayloadDecoder::classify_data()
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("data");
 
-    QTest::newRow("advertise") << "***[Hi]" << "Advertise" << "[Hi]";
-    QTest::newRow("i'm here") << "**-[x]\r\nok" << "I'm here" << "[x]\r\nok";
-    QTest::newRow("i'm gone") << "-**[]" << "I'm gone" << "[]";
-    QTest::newRow("license") << "UUUU1" << "License" << "U1";
-    QTest::newRow("lower case u is a message") << "uuu1" << "Message" << "1";
-    QTest::newRow("anything else") << "abcdef" << "Message" << "def";
-    QTest::newRow("shorter than three") << "**" << "Message" << "";
-    QTest::newRow("empty") << "" << "Message" << "";
+    QTest::newRow("advertise") << "***[Hi]"
+                               << "Advertise"
+                               << "[Hi]";
+    QTest::newRow("i'm here") << "**-[x]\r\nok"
+                              << "I'm here"
+                              << "[x]\r\nok";
+    QTest::newRow("i'm gone") << "-**[]"
+                              << "I'm gone"
+                              << "[]";
+    QTest::newRow("license") << "UUUU1"
+                             << "License"
+                             << "U1";
+    QTest::newRow("lower case u is a message") << "uuu1"
+                                               << "Message"
+                                               << "1";
+    QTest::newRow("anything else") << "abcdef"
+                                   << "Message"
+                                   << "def";
+    QTest::newRow("shorter than three") << "**"
+                                        << "Message"
+                                        << "";
+    QTest::newRow("empty") << ""
+                           << "Message"
+                           << "";
 }
 
 void tst_PayloadDecoder::classify()

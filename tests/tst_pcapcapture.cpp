@@ -83,7 +83,9 @@ void tst_PcapCapture::capturesOnlyTheWatchedPortInOrder()
     UdpSender sender;
     QList<QByteArray> sent;
     for (int n = 1; n <= 200; ++n) {
-        const QByteArray payload = "***[" + QByteArray::number(n) + "]\xDA" "Hello";
+        const QByteArray payload = "***[" + QByteArray::number(n) +
+                                   "]\xDA"
+                                   "Hello";
         QVERIFY(sender.send(port, payload));
         QVERIFY(sender.send(port + 1, "-**[other port]"));
         sent.append(payload);
@@ -106,9 +108,12 @@ void tst_PcapCapture::badFilterGivesLibpcapsReason_data()
 {
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("above 65535") << "port 70000" << "illegal port number 70000 > 65535";
-    QTest::newRow("trailing letters") << "port 12abc" << "12abc";
-    QTest::newRow("fraction") << "port 4111.5" << "modifier applied to ip host";
+    QTest::newRow("above 65535") << "port 70000"
+                                 << "illegal port number 70000 > 65535";
+    QTest::newRow("trailing letters") << "port 12abc"
+                                      << "12abc";
+    QTest::newRow("fraction") << "port 4111.5"
+                              << "modifier applied to ip host";
 }
 
 void tst_PcapCapture::badFilterGivesLibpcapsReason()

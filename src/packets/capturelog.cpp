@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,6 +46,19 @@ char* writeField(char* w, QStringView text, bool markLineBreaks)
     return w;
 }
 
+// A full disk shows first as a short write with no error set, and QSaveFile would still commit
+// that file; so every byte is accounted for, and the write that finds no room names the reason.
+bool writeAll(QIODevice& device, const QByteArray& bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const qint64 written = device.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
 bool writeRows(const PacketListModel& model, QIODevice& device)
 {
     QByteArray buffer;
@@ -55,12 +69,12 @@ bool writeRows(const PacketListModel& model, QIODevice& device)
             fields[column] = model.text(row, column);
         CaptureLog::appendRecord(buffer, fields);
         if (buffer.size() >= ChunkBytes) {
-            if (device.write(buffer) != buffer.size())
+            if (!writeAll(device, buffer))
                 return false;
             buffer.resize(0); // keeps the capacity for the next chunk
         }
     }
-    return buffer.isEmpty() || device.write(buffer) == buffer.size();
+    return writeAll(device, buffer);
 }
 
 QString failure(const QString& fileName, const QString& reason)
@@ -70,13 +84,22 @@ QString failure(const QString& fileName, const QString& reason)
     return QStringLiteral("The log could not be written to \"%1\":\r\n%2").arg(path, reason);
 }
 
+// QSaveFile words a refusal to replace an existing file in its own terms; the system's reason
+// (a read-only file system, no permission) tells the user more.
+QString openFailure(const QString& fileName, const QString& qtReason)
+{
+    if (::access(QFile::encodeName(fileName).constData(), W_OK) != 0 && errno != ENOENT)
+        return qt_error_string(errno);
+    return qtReason;
+}
+
 // A regular file is written beside the old one and renamed over it only when complete, so a
 // failure leaves the old log as it was.
 QString writeReplacing(const PacketListModel& model, const QString& fileName)
 {
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(fileName, file.errorString());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return failure(fileName, openFailure(fileName, file.errorString()));
     if (!writeRows(model, file)) {
         const QString reason = file.errorString();
         file.cancelWriting();

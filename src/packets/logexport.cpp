@@ -21,19 +21,21 @@ void LogExport::savelog_Click()
 {
     if (m_model.rowCount() == 0)
         return;
-    const QString fileName = m_dialogs.inputBox(
-        QStringLiteral("Enter File Name:\r\n(include .csv)"), QStringLiteral("Save log as ..."),
-        CaptureLog::defaultFileName(directory(), now()));
-    if (fileName.isEmpty())
-        return;
+    QString fileName = CaptureLog::defaultFileName(directory(), now());
+    for (;;) {
+        fileName = m_dialogs.inputBox(QStringLiteral("Enter File Name:\r\n(include .csv)"),
+                                      QStringLiteral("Save log as ..."), fileName);
+        if (fileName.isEmpty())
+            return;
 
-    m_dialogs.setBusy(true);
-    const QString error = CaptureLog::write(m_model, fileName);
-    m_dialogs.setBusy(false);
-    if (!error.isEmpty()) {
-        // The rows stay unsaved, so the next clear, port change or close offers them again.
+        m_dialogs.setBusy(true);
+        const QString error = CaptureLog::write(m_model, fileName);
+        m_dialogs.setBusy(false);
+        if (error.isEmpty())
+            break;
+        // The rows are not saved: say why and ask again, proposing the name that failed, so
+        // that a clear, port change or close that follows loses them only if the user cancels.
         m_dialogs.messageBox(error);
-        return;
     }
     m_unsaved.set(false);
 }

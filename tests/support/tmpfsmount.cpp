@@ -1,0 +1,35 @@
+#include "tmpfsmount.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+#include <unistd.h>
+
+TmpfsMount::TmpfsMount(const QString& directory, qint64 sizeBytes) : m_directory(directory)
+{
+    if (::geteuid() != 0) {
+        m_error = QStringLiteral("mounting needs root");
+        return;
+    }
+    const QByteArray options = "size=" + QByteArray::number(sizeBytes) + ",mode=0755";
+    if (::mount("tmpfs", QFile::encodeName(directory).constData(), "tmpfs", 0,
+                options.constData()) != 0) {
+        m_error = QStringLiteral("mount failed: ") + QString::fromLocal8Bit(std::strerror(errno));
+        return;
+    }
+    m_mounted = true;
+}
+
+TmpfsMount::~TmpfsMount()
+{
+    if (m_mounted)
+        ::umount2(QFile::encodeName(m_directory).constData(), MNT_DETACH);
+}
+
+bool TmpfsMount::makeReadOnly()
+{
+    return m_mounted && ::mount(nullptr, QFile::encodeName(m_directory).constData(), nullptr,
+                                MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+}

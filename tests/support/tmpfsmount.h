@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// A small tmpfs mounted over a test's own directory, for read-only and full-disk cases. Needs
+// root; unmounted again when the object goes, whatever the test's outcome.
+class TmpfsMount
+{
+public:
+    TmpfsMount(const QString& directory, qint64 sizeBytes);
+    ~TmpfsMount();
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+    // Empty when mounted, otherwise why not (tests skip then).
+    QString error() const { return m_error; }
+    bool makeReadOnly();
+
+private:
+    QString m_directory;
+    QString m_error;
+    bool m_mounted = false;
+};

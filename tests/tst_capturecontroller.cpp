@@ -1,0 +1,207 @@
+#include "capturecontroller.h"
+#include "fakecapture.h"
+#include "mainwindow.h"
+#include "packetlistmodel.h"
+#include "scripteddialogs.h"
+#include "windowprobe.h"
+
+#include <QAction>
+#include <QTest>
+
+namespace {
+
+const QString Scheduler = "NIC (Microsoft's Packet Scheduler)";
+
+// A main window over a fake component and scripted dialogs, started up.
+struct Harness
+{
+    FakeCapture* capture;
+    ScriptedDialogs* dialogs;
+    MainWindow window;
+    WindowProbe probe{window};
+    bool exited = false;
+
+    explicit Harness(const QStringList& adapters, bool expectAdapterMessage = false)
+        : capture(new FakeCapture(adapters)), dialogs(new ScriptedDialogs),
+          window(std::unique_ptr<CaptureComponent>(capture), std::unique_ptr<Dialogs>(dialogs))
+    {
+        window.setExitHandler([this] { exited = true; });
+        if (expectAdapterMessage)
+            dialogs->pressOk();
+        window.Form_Load();
+    }
+
+    void arrive(int count)
+    {
+        QList<Packet> packets;
+        for (int i = 0; i < count; ++i)
+            packets.append(Packet{1765000000000000, 50, "***[Hi]"});
+        capture->deliver(packets);
+    }
+};
+
+} // namespace
+
+class tst_CaptureController : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startupChoosesTheSchedulerAdapter_data();
+    void startupChoosesTheSchedulerAdapter();
+    void startupWithoutSchedulerAsksForAnAdapter();
+    void longDescriptionInBothLists();
+    void startAndStop();
+    void comboChoiceWhileRunningStops();
+    void listChoiceWhileRunningStartsOnTheNewAdapter();
+    void closingOffersTheExportAndStillCloses();
+    void exitEndsAtOnce();
+    void failureAtStartShowsTheReasonAndStopped();
+    void captureEndingByItselfShowsOneMessageAndKeepsRows();
+};
+
+void tst_CaptureController::startupChoosesTheSchedulerAdapter_data()
+{
+    QTest::addColumn<QStringList>("adapters");
+    QTest::addColumn<int>("chosen");
+    QTest::newRow("mixed case") << QStringList{"lo (Loopback)",
+                                               "NIC (MICROSOFT's packet SCHEDULER)"}
+                                << 1;
+    QTest::newRow("two: the first wins") << QStringList{"eth0", "A (Microsoft's Packet Scheduler)",
+                                                        "B (Microsoft's Packet Scheduler)"}
+                                         << 1;
+    QTest::newRow("36 spaces") << QStringList{"NIC" + QString(36, ' ') +
+                                              "(Microsoft's Packet Scheduler)"}
+                               << 0;
+}
+
+void tst_CaptureController::startupChoosesTheSchedulerAdapter()
+{
+    QFETCH(QStringList, adapters);
+    QFETCH(int, chosen);
+    Harness h(adapters);
+
+    QCOMPARE(h.capture->m_calls, (QStringList{"startup", QString("adapter %1").arg(chosen),
+                                              "filter port 4111", "start"}));
+    QCOMPARE(h.probe.state(), CaptureState::Running);
+    QCOMPARE(h.probe.panel(2), QString("Port: 4111"));
+    QCOMPARE(h.probe.panel(3), QString("Status: Running"));
+    QVERIFY(h.window.isVisible());
+    QCOMPARE(h.dialogs->problems(), QString());
+}
+
+void tst_CaptureController::startupWithoutSchedulerAsksForAnAdapter()
+{
+    Harness h({"lo (Loopback)", "eth0 (Network adapter)"}, true);
+    QCOMPARE(h.dialogs->shown.size(), 1);
+    QCOMPARE(h.dialogs->shown[0].text, QString("Select adapter from list"));
+    QCOMPARE(h.dialogs->shown[0].title, QString("Kinto Sniffer"));
+    QCOMPARE(h.probe.state(), CaptureState::NoAdapter);
+    QCOMPARE(h.probe.listEntries(),
+             (QStringList{"(1) lo (Loopback)", "(2) eth0 (Network adapter)"}));
+    QCOMPARE(h.probe.comboEntries(), h.probe.listEntries());
+    QCOMPARE(h.probe.panel(3), QString("Status: Stopped"));
+    QCOMPARE(h.capture->m_calls, QStringList{"startup"});
+}
+
+void tst_CaptureController::longDescriptionInBothLists()
+{
+    const QString description = "  NIC" + QString(36, ' ') + "(Microsoft's Packet Scheduler) ";
+    Harness h({description});
+    QCOMPARE(h.probe.listEntries(),
+             QStringList{"(1) NIC" + QString(36, ' ') + "(Microsoft's Packet Scheduler)"});
+    QCOMPARE(h.probe.comboEntries(), QStringList{"(1) NIC   (Microsoft's Packet Scheduler)"});
+}
+
+void tst_CaptureController::startAndStop()
+{
+    Harness h({Scheduler});
+    h.probe.action("CaptureStop")->trigger();
+    QCOMPARE(h.probe.state(), CaptureState::Ready);
+    QCOMPARE(h.probe.panel(3), QString("Status: Stopped"));
+    QCOMPARE(h.capture->m_calls.last(), QString("stop"));
+    QVERIFY(!h.capture->isCapturing());
+
+    h.probe.action("CaptureStart")->trigger();
+    QCOMPARE(h.probe.state(), CaptureState::Running);
+    QCOMPARE(h.probe.panel(3), QString("Status: Running"));
+    QVERIFY(h.capture->isCapturing());
+}
+
+void tst_CaptureController::comboChoiceWhileRunningStops()
+{
+    Harness h({Scheduler, "lo (Loopback)"});
+    h.capture->m_calls.clear();
+    h.probe.chooseInCombo(1);
+    QCOMPARE(h.capture->m_calls, (QStringList{"stop", "adapter 1", "filter port 4111"}));
+    QCOMPARE(h.probe.state(), CaptureState::Ready);
+    // The capture has stopped, so the panel says so.
+    QCOMPARE(h.probe.panel(3), QString("Status: Stopped"));
+}
+
+void tst_CaptureController::listChoiceWhileRunningStartsOnTheNewAdapter()
+{
+    Harness h({Scheduler, "lo (Loopback)"});
+    h.capture->m_calls.clear();
+    h.probe.chooseInList(1);
+    QCOMPARE(h.capture->m_calls, (QStringList{"adapter 1", "filter port 4111", "start"}));
+    QCOMPARE(h.probe.state(), CaptureState::Running);
+    QCOMPARE(h.window.frameGeometry().height(), 7335 / 15);
+}
+
+void tst_CaptureController::closingOffersTheExportAndStillCloses()
+{
+    Harness h({Scheduler});
+    h.arrive(3);
+    QVERIFY(h.probe.unsaved());
+    h.dialogs->cancelInput();
+    QVERIFY(h.window.close());
+    QVERIFY(!h.window.isVisible());
+    QCOMPARE(h.capture->m_calls.last(), QString("stop"));
+    QCOMPARE(h.dialogs->shown.size(), 1);
+    QCOMPARE(h.dialogs->shown[0].title, QString("Save log as ..."));
+    QCOMPARE(h.dialogs->problems(), QString());
+}
+
+void tst_CaptureController::exitEndsAtOnce()
+{
+    Harness h({Scheduler});
+    h.arrive(3);
+    h.capture->m_calls.clear();
+    h.probe.action("FileExit")->trigger();
+    QVERIFY(h.exited);
+    QVERIFY(h.dialogs->shown.isEmpty());
+    QVERIFY(h.capture->m_calls.isEmpty());
+}
+
+void tst_CaptureController::failureAtStartShowsTheReasonAndStopped()
+{
+    FakeCapture* capture = new FakeCapture({Scheduler});
+    capture->m_startError = "No permission to capture on fake0.";
+    auto* dialogs = new ScriptedDialogs;
+    dialogs->pressOk();
+    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
+                      std::unique_ptr<Dialogs>(dialogs)};
+    window.Form_Load();
+    WindowProbe probe(window);
+    QCOMPARE(dialogs->shown.size(), 1);
+    QCOMPARE(dialogs->shown[0].text, capture->m_startError);
+    QCOMPARE(probe.state(), CaptureState::Ready);
+    QCOMPARE(probe.panel(3), QString("Status: Stopped"));
+}
+
+void tst_CaptureController::captureEndingByItselfShowsOneMessageAndKeepsRows()
+{
+    Harness h({Scheduler});
+    h.arrive(5);
+    h.dialogs->pressOk();
+    h.capture->fail("The interface disappeared");
+    QCOMPARE(h.dialogs->shown.size(), 1);
+    QCOMPARE(h.dialogs->shown[0].text, QString("The interface disappeared"));
+    QCOMPARE(h.probe.state(), CaptureState::Ready);
+    QCOMPARE(h.probe.panel(3), QString("Status: Stopped"));
+    QCOMPARE(h.window.model().rowCount(), 5);
+}
+
+QTEST_MAIN(tst_CaptureController)
+#include "tst_capturecontroller.moc"

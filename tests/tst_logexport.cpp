@@ -1,0 +1,333 @@
+#include "boolunsavedflag.h"
+#include "capturelog.h"
+#include "logexport.h"
+#include "packetlistmodel.h"
+#include "scripteddialogs.h"
+#include "testpackets.h"
+#include "tmpfsmount.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+const QDateTime FixedNow(QDate(2026, 12, 6), QTime(14, 5, 9));
+
+QByteArray readAll(const QString& fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& fileName, const QByteArray& content)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+void addPackets(PacketListModel& model, int count)
+{
+    for (int n = 0; n < count; ++n)
+        model.OnPacket(messagePacket("***[" + QString::number(model.rowCount() + 1) + "]"));
+}
+
+// What a complete log of the list holds, as the writer itself produces it for a fresh file.
+QByteArray completeLog(const PacketListModel& model)
+{
+    QByteArray log;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        QString fields[CaptureLog::FieldCount];
+        for (int column = 0; column < CaptureLog::FieldCount; ++column)
+            fields[column] = model.text(row, column);
+        CaptureLog::appendRecord(log, fields);
+    }
+    return log;
+}
+
+// One list, flag, script and export, as the main window holds them.
+struct Fixture
+{
+    PacketListModel model;
+    ScriptedDialogs dialogs;
+    BoolUnsavedFlag unsaved{true};
+    LogExport exporter{model, dialogs, unsaved};
+
+    Fixture()
+    {
+        exporter.setDirectory("/opt/kinto");
+        exporter.setClock([] { return FixedNow; });
+    }
+};
+
+class CurrentDirectory
+{
+public:
+    explicit CurrentDirectory(const QString& path) : m_old(QDir::currentPath())
+    {
+        QDir::setCurrent(path);
+    }
+    ~CurrentDirectory() { QDir::setCurrent(m_old); }
+
+private:
+    QString m_old;
+};
+
+enum class Failure {
+    MissingDirectory,
+    NameIsDirectory,
+    DeviceFull,
+    ReadOnlyMount,
+    ReadOnlyMountNewName,
+    DiskFull
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Failure)
+
+class tst_LogExport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void asksWithTheDefaultName();
+    void defaultNameLiesBesideTheExecutable();
+    void emptyListAsksNothing_data();
+    void emptyListAsksNothing();
+    void cancelWritesNothing();
+    void savesEveryRowAndClearsTheFlag();
+    void nameIsUsedAsTypedInTheCurrentDirectory();
+    void savingTwiceWritesAllRowsAgain();
+    void failureKeepsRowsUnsavedAndOlderLogIntact_data();
+    void failureKeepsRowsUnsavedAndOlderLogIntact();
+};
+
+void tst_LogExport::asksWithTheDefaultName()
+{
+    Fixture f;
+    addPackets(f.model, 1);
+    f.dialogs.cancelInput();
+    f.exporter.savelog_Click();
+
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    const ScriptedDialogs::Shown& box = f.dialogs.shown.first();
+    QCOMPARE(box.kind, ScriptedDialogs::Kind::Input);
+    QCOMPARE(box.title, QString("Save log as ..."));
+    QCOMPARE(box.text, QString("Enter File Name:\r\n(include .csv)"));
+    QCOMPARE(box.defaultText, QString("/opt/kinto/KintoCapturelog2612061405.csv"));
+    QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
+}
+
+void tst_LogExport::defaultNameLiesBesideTheExecutable()
+{
+    PacketListModel model;
+    ScriptedDialogs dialogs;
+    BoolUnsavedFlag unsaved(true);
+    LogExport exporter(model, dialogs, unsaved);
+    addPackets(model, 1);
+    dialogs.cancelInput();
+    const QString before = QDateTime::currentDateTime().toString("yyMMddHHmm");
+    exporter.savelog_Click();
+    const QString after = QDateTime::currentDateTime().toString("yyMMddHHmm");
+
+    QCOMPARE(dialogs.shown.size(), 1);
+    const QString proposed = dialogs.shown.first().defaultText;
+    const QString prefix = QCoreApplication::applicationDirPath() + "/KintoCapturelog";
+    QVERIFY2(proposed == prefix + before + ".csv" || proposed == prefix + after + ".csv",
+             qPrintable(proposed));
+}
+
+void tst_LogExport::emptyListAsksNothing_data()
+{
+    QTest::addColumn<bool>("unsaved");
+    QTest::newRow("rows unsaved") << true;
+    QTest::newRow("rows saved") << false;
+}
+
+void tst_LogExport::emptyListAsksNothing()
+{
+    QFETCH(bool, unsaved);
+    Fixture f;
+    f.unsaved.set(unsaved);
+    f.exporter.savelog_Click();
+    QVERIFY(f.dialogs.shown.isEmpty());
+    QVERIFY(f.dialogs.busyCalls.isEmpty());
+    QCOMPARE(f.unsaved.isSet(), unsaved);
+}
+
+void tst_LogExport::cancelWritesNothing()
+{
+    // A cancelled box and an emptied field give the same empty answer.
+    QTemporaryDir dir;
+    const CurrentDirectory current(dir.path());
+    Fixture f;
+    f.exporter.setDirectory(dir.path());
+    addPackets(f.model, 3);
+    f.dialogs.cancelInput();
+    f.exporter.savelog_Click();
+
+    QVERIFY(f.unsaved.isSet());
+    QVERIFY(f.dialogs.busyCalls.isEmpty());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
+}
+
+void tst_LogExport::savesEveryRowAndClearsTheFlag()
+{
+    QTemporaryDir dir;
+    Fixture f;
+    addPackets(f.model, 20);
+    f.dialogs.typeText(dir.filePath("capture.csv"));
+    f.exporter.savelog_Click();
+
+    QCOMPARE(readAll(dir.filePath("capture.csv")), completeLog(f.model));
+    QVERIFY(!f.unsaved.isSet());
+    QCOMPARE(f.dialogs.busyCalls, (QList<bool>{true, false}));
+    QCOMPARE(f.dialogs.shown.size(), 1); // no message after a good save
+    QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
+}
+
+void tst_LogExport::nameIsUsedAsTypedInTheCurrentDirectory()
+{
+    QTemporaryDir dir;
+    const CurrentDirectory current(dir.path());
+    Fixture f;
+    addPackets(f.model, 2);
+    f.dialogs.typeText("mylog");
+    f.exporter.savelog_Click();
+
+    QCOMPARE(readAll(dir.filePath("mylog")), completeLog(f.model));
+    QVERIFY(!QFile::exists(dir.filePath("mylog.csv")));
+    QVERIFY(!f.unsaved.isSet());
+}
+
+void tst_LogExport::savingTwiceWritesAllRowsAgain()
+{
+    QTemporaryDir dir;
+    const QString fileName = dir.filePath("twice.csv");
+    Fixture f;
+    addPackets(f.model, 2);
+    f.dialogs.typeText(fileName);
+    f.exporter.savelog_Click();
+    QVERIFY(!f.unsaved.isSet());
+
+    addPackets(f.model, 1);
+    f.unsaved.set(true); // as a new arrival does in the window
+    f.dialogs.typeText(fileName);
+    f.exporter.savelog_Click();
+
+    const QByteArray log = readAll(fileName);
+    QCOMPARE(log, completeLog(f.model));
+    QCOMPARE(log.count("\r\n"), 3);
+    QVERIFY(log.startsWith("\"1\","));
+    QVERIFY(!f.unsaved.isSet());
+    QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
+}
+
+void tst_LogExport::failureKeepsRowsUnsavedAndOlderLogIntact_data()
+{
+    QTest::addColumn<Failure>("failure");
+    QTest::addColumn<int>("reason"); // the system's error code the message must give
+    QTest::newRow("no such directory") << Failure::MissingDirectory << ENOENT;
+    QTest::newRow("name is a directory") << Failure::NameIsDirectory << EISDIR;
+    QTest::newRow("device with no room") << Failure::DeviceFull << ENOSPC;
+    QTest::newRow("read-only location") << Failure::ReadOnlyMount << EROFS;
+    QTest::newRow("read-only location, new name") << Failure::ReadOnlyMountNewName << EROFS;
+    QTest::newRow("disk full") << Failure::DiskFull << ENOSPC;
+}
+
+void tst_LogExport::failureKeepsRowsUnsavedAndOlderLogIntact()
+{
+    QFETCH(Failure, failure);
+    QFETCH(int, reason);
+    QTemporaryDir dir;
+    const QString mountPoint = dir.filePath("mnt");
+    QVERIFY(QDir().mkpath(mountPoint));
+    std::unique_ptr<TmpfsMount> mount;
+    const QByteArray older = "\"1\",\"an older log\",\"1\",\"Message\",\"keep me\"\r\n";
+    Fixture f;
+    addPackets(f.model, 100);
+    QString fileName;
+
+    switch (failure) {
+    case Failure::MissingDirectory:
+        fileName = dir.filePath("missing/log.csv");
+        break;
+    case Failure::NameIsDirectory:
+        fileName = dir.filePath("folder");
+        QVERIFY(QDir().mkpath(fileName));
+        QVERIFY(writeFile(fileName + "/inside", older));
+        break;
+    case Failure::DeviceFull:
+        fileName = "/dev/full";
+        break;
+    case Failure::ReadOnlyMount:
+    case Failure::ReadOnlyMountNewName:
+    case Failure::DiskFull:
+        mount = std::make_unique<TmpfsMount>(mountPoint, 64 * 1024);
+        if (!mount->error().isEmpty())
+            QSKIP(qPrintable(mount->error()));
+        fileName = mountPoint + "/log.csv";
+        QVERIFY(writeFile(fileName, older));
+        if (failure != Failure::DiskFull)
+            QVERIFY(mount->makeReadOnly());
+        if (failure == Failure::ReadOnlyMountNewName)
+            fileName = mountPoint + "/new.csv";
+        else
+            addPackets(f.model, 5000); // several times what the disk holds
+        break;
+    }
+
+    f.dialogs.typeText(fileName);
+    f.dialogs.pressOk();
+    f.dialogs.cancelInput(); // asked again after the failure
+    f.exporter.savelog_Click();
+
+    QVERIFY(f.unsaved.isSet());
+    QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
+    QCOMPARE(f.dialogs.shown.size(), 3);
+    QCOMPARE(f.dialogs.shown[2].kind, ScriptedDialogs::Kind::Input);
+    QCOMPARE(f.dialogs.shown[2].defaultText, fileName); // the name that failed, to correct
+    const ScriptedDialogs::Shown& message = f.dialogs.shown[1];
+    QCOMPARE(message.kind, ScriptedDialogs::Kind::Message);
+    QCOMPARE(message.title, QString("Kinto Sniffer"));
+    QCOMPARE(message.buttons, Dialogs::Buttons::Ok);
+    QVERIFY2(message.text.contains(fileName), qPrintable(message.text));
+    QVERIFY2(message.text.contains(qt_error_string(reason)), qPrintable(message.text));
+    QVERIFY(!message.busy);
+
+    switch (failure) {
+    case Failure::MissingDirectory:
+        QVERIFY(!QFileInfo::exists(dir.filePath("missing")));
+        break;
+    case Failure::NameIsDirectory:
+        QVERIFY(QFileInfo(fileName).isDir());
+        QCOMPARE(readAll(fileName + "/inside"), older);
+        break;
+    case Failure::DeviceFull: {
+        struct stat status;
+        QCOMPARE(::stat("/dev/full", &status), 0);
+        QVERIFY(S_ISCHR(status.st_mode));
+        QCOMPARE(status.st_rdev, makedev(1, 7));
+        break;
+    }
+    case Failure::ReadOnlyMount:
+    case Failure::ReadOnlyMountNewName:
+    case Failure::DiskFull:
+        QCOMPARE(readAll(mountPoint + "/log.csv"), older);
+        QCOMPARE(QDir(mountPoint).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"log.csv"}); // nothing left behind
+        break;
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_LogExport)
+#include "tst_logexport.moc"

@@ -1,0 +1,137 @@
+#include "fakecapture.h"
+#include "mainwindow.h"
+#include "packetlistmodel.h"
+#include "packetwindow.h"
+#include "payloaddecoder.h"
+#include "scripteddialogs.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+namespace {
+
+Packet packet(const char* hex)
+{
+    const QByteArray data = QByteArray::fromHex(hex);
+    return Packet{1765000000000000, quint32(data.size()), data};
+}
+
+QString shownText(const Packet& p)
+{
+    PacketWindow window;
+    window.setPacket(p);
+    window.Form_Load();
+    return window.text();
+}
+
+} // namespace
+
+class tst_PacketWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void wholeDecodedText_data();
+    void wholeDecodedText();
+    void sameTextAsTheListForAByteBelow16();
+    void secondPacketReplacesTheFirst();
+    void textFillsTheWindow();
+    void doubleClickOpensTheSelectedRow();
+    void noSelectedRowNoWindow();
+};
+
+void tst_PacketWindow::wholeDecodedText_data()
+{
+    QTest::addColumn<QByteArray>("hex");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("leading characters stay") << QByteArray("2A2A2A5B48695D") << "***[Hi]";
+    QTest::newRow("218 breaks the line") << QByteArray("2A2A2D5B78DA6F6BDA21") << "**-[x\nok\n!";
+    QTest::newRow("code 0 left out") << QByteArray("2A2A2A5B41000042") << "***[AB";
+    QTest::newRow("license") << QByteArray("5555555531") << "UUUU1";
+}
+
+void tst_PacketWindow::wholeDecodedText()
+{
+    QFETCH(QByteArray, hex);
+    QFETCH(QString, text);
+    PacketWindow window;
+    window.setPacket(packet(hex.constData()));
+    window.Form_Load();
+    QCOMPARE(window.hexText(), HexText(QByteArray::fromHex(hex)));
+    QCOMPARE(window.text(), text);
+}
+
+void tst_PacketWindow::sameTextAsTheListForAByteBelow16()
+{
+    const Packet p = packet("2A2A2A5B0541DA42");
+    PacketListModel model;
+    model.OnPacket(p);
+    QString listText = model.text(0, PacketListModel::Data);
+    QCOMPARE(shownText(p), "***" + listText.replace("\r\n", "\n"));
+}
+
+void tst_PacketWindow::secondPacketReplacesTheFirst()
+{
+    PacketWindow window;
+    window.setPacket(packet("2A2A2A5B4C6F6E676572206D657373616765"));
+    window.Form_Load();
+    window.setPacket(packet("2D2A2A5B5D"));
+    window.Form_Load();
+    QCOMPARE(window.text(), QString("-**[]"));
+    QCOMPARE(window.hexText(), QString("2D2A2A5B5D"));
+}
+
+void tst_PacketWindow::textFillsTheWindow()
+{
+    PacketWindow window;
+    window.setPacket(packet("2A2A2A5B48695D"));
+    window.show();
+    auto* text1 = window.findChild<QPlainTextEdit*>("Text1");
+    for (const QSize size : {QSize(556, 288), QSize(900, 700), QSize(200, 120)}) {
+        window.resize(size);
+        QCOMPARE(text1->geometry(), window.rect());
+    }
+    window.showMaximized();
+    QTRY_COMPARE(text1->geometry(), window.rect());
+}
+
+void tst_PacketWindow::doubleClickOpensTheSelectedRow()
+{
+    auto* capture = new FakeCapture({"NIC (Microsoft's Packet Scheduler)"});
+    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
+                      std::unique_ptr<Dialogs>(new ScriptedDialogs)};
+    window.Form_Load();
+    capture->deliver({packet("2A2A2A5B48695D"), packet("5555555531")});
+    auto* list = window.findChild<QTreeView*>("ListView1");
+    list->setCurrentIndex(window.model().index(1, 0));
+
+    QString seen;
+    QString title;
+    QTimer::singleShot(0, this, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        QVERIFY(modal);
+        title = modal->windowTitle();
+        seen = modal->findChild<QPlainTextEdit*>("Text1")->toPlainText();
+        modal->close();
+    });
+    window.ListView1_DblClick();
+    QCOMPARE(title, QString("Packet"));
+    QCOMPARE(seen, QString("UUUU1"));
+}
+
+void tst_PacketWindow::noSelectedRowNoWindow()
+{
+    auto* capture = new FakeCapture({"NIC (Microsoft's Packet Scheduler)"});
+    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
+                      std::unique_ptr<Dialogs>(new ScriptedDialogs)};
+    window.Form_Load();
+    capture->deliver({packet("2A2A2A5B48695D")});
+    window.ListView1_DblClick(); // would block on a modal window if one opened
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+QTEST_MAIN(tst_PacketWindow)
+#include "tst_packetwindow.moc"

@@ -1,0 +1,167 @@
+#include "qtdialogs.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+// Acts on the next modal dialog as soon as it is up, as the user would.
+class DialogHand : public QObject
+{
+public:
+    explicit DialogHand(std::function<void(QWidget*)> act) : m_act(std::move(act))
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                m_timer.stop();
+                m_seen = true;
+                m_act(dialog);
+            }
+        });
+        m_timer.start(5);
+    }
+    bool seen() const { return m_seen; }
+
+private:
+    std::function<void(QWidget*)> m_act;
+    QTimer m_timer;
+    bool m_seen = false;
+};
+
+} // namespace
+
+class tst_QtDialogs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void messageBoxCarriesTheApplicationTitle();
+    void yesNo_data();
+    void yesNo();
+    void inputBoxShowsPromptAndDefault_data();
+    void inputBoxShowsPromptAndDefault();
+    void busyCursor();
+};
+
+void tst_QtDialogs::messageBoxCarriesTheApplicationTitle()
+{
+    QWidget window;
+    QtDialogs dialogs(&window);
+    QString title, text;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::Icon icon = QMessageBox::Critical;
+    DialogHand hand([&](QWidget* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        QVERIFY(box);
+        title = box->windowTitle();
+        text = box->text();
+        buttons = box->standardButtons();
+        icon = box->icon();
+        QCOMPARE(box->parentWidget(), &window);
+        box->button(QMessageBox::Ok)->click();
+    });
+    QCOMPARE(dialogs.messageBox("The log could not be written to \"<b>x</b>\":\r\nNo room"),
+             Dialogs::Answer::Ok);
+    QVERIFY(hand.seen());
+    QCOMPARE(title, QString("Kinto Sniffer"));
+    QCOMPARE(text, QString("The log could not be written to \"<b>x</b>\":\nNo room"));
+    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(icon, QMessageBox::NoIcon);
+}
+
+void tst_QtDialogs::yesNo_data()
+{
+    QTest::addColumn<int>("press");
+    QTest::addColumn<Dialogs::Answer>("answer");
+    QTest::newRow("yes") << int(QMessageBox::Yes) << Dialogs::Answer::Yes;
+    QTest::newRow("no") << int(QMessageBox::No) << Dialogs::Answer::No;
+}
+
+void tst_QtDialogs::yesNo()
+{
+    QFETCH(int, press);
+    QFETCH(Dialogs::Answer, answer);
+    QtDialogs dialogs;
+    QString title;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    DialogHand hand([&](QWidget* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        QVERIFY(box);
+        title = box->windowTitle();
+        buttons = box->standardButtons();
+        icon = box->icon();
+        box->button(QMessageBox::StandardButton(press))->click();
+    });
+    QCOMPARE(dialogs.messageBox("Are you sure?", Dialogs::Buttons::YesNo,
+                                Dialogs::Icon::Information, "Clear List"),
+             answer);
+    QCOMPARE(title, QString("Clear List"));
+    QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(icon, QMessageBox::Information);
+}
+
+void tst_QtDialogs::inputBoxShowsPromptAndDefault_data()
+{
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("accepted as proposed") << true << QString() << "/opt/k/KintoCapturelog.csv";
+    QTest::newRow("edited") << true << "mylog"
+                            << "mylog";
+    QTest::newRow("field emptied") << true << ""
+                                   << "";
+    QTest::newRow("cancelled") << false << "mylog"
+                               << "";
+}
+
+void tst_QtDialogs::inputBoxShowsPromptAndDefault()
+{
+    QFETCH(bool, accept);
+    QFETCH(QString, typed);
+    QFETCH(QString, answer);
+    QtDialogs dialogs;
+    QString title, label, proposed;
+    DialogHand hand([&](QWidget* dialog) {
+        auto* box = qobject_cast<QInputDialog*>(dialog);
+        QVERIFY(box);
+        title = box->windowTitle();
+        label = box->labelText();
+        proposed = box->textValue();
+        if (!typed.isNull())
+            box->setTextValue(typed);
+        accept ? box->accept() : box->reject();
+    });
+    QCOMPARE(dialogs.inputBox("Enter File Name:\r\n(include .csv)", "Save log as ...",
+                              "/opt/k/KintoCapturelog.csv"),
+             answer);
+    QCOMPARE(title, QString("Save log as ..."));
+    QCOMPARE(label, QString("Enter File Name:\n(include .csv)"));
+    QCOMPARE(proposed, QString("/opt/k/KintoCapturelog.csv"));
+}
+
+void tst_QtDialogs::busyCursor()
+{
+    {
+        QtDialogs dialogs;
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+        dialogs.setBusy(true);
+        QVERIFY(QGuiApplication::overrideCursor());
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        dialogs.setBusy(false);
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+        dialogs.setBusy(false); // an unmatched end must not take away someone else's cursor
+        dialogs.setBusy(true);
+    }
+    QCOMPARE(QGuiApplication::overrideCursor(), nullptr); // never left busy
+}
+
+QTEST_MAIN(tst_QtDialogs)
+#include "tst_qtdialogs.moc"
