@@ -25,12 +25,26 @@ qint64 residentKib()
     return kib;
 }
 
-double cpuSeconds()
+namespace {
+
+double cpuSecondsOf(int who)
 {
     rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
+    getrusage(who, &usage);
     auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+} // namespace
+
+double cpuSeconds()
+{
+    return cpuSecondsOf(RUSAGE_SELF);
+}
+
+double threadCpuSeconds()
+{
+    return cpuSecondsOf(RUSAGE_THREAD);
 }
 
 qint64 monotonicNs()

@@ -9,6 +9,8 @@ namespace ProcessUsage {
 qint64 residentKib();
 // User plus system CPU time of the whole process, every thread included, in seconds.
 double cpuSeconds();
+// The same for the calling thread alone.
+double threadCpuSeconds();
 // CLOCK_MONOTONIC in nanoseconds: the same clock in every process of the machine, so times
 // taken by the sender and by the window can be subtracted.
 qint64 monotonicNs();

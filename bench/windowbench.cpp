@@ -125,15 +125,20 @@ bool WindowBench::burst(MainWindow& window, quint16 port, BenchReport& report)
 {
     PacketListModel& model = window.model();
     qint64 lastArrivalNs = 0;
+    qint64 deliveries = 0;
     const QMetaObject::Connection arrivals =
-        connect(&model, &QAbstractItemModel::rowsInserted, this,
-                [&lastArrivalNs] { lastArrivalNs = monotonicNs(); });
+        connect(&model, &QAbstractItemModel::rowsInserted, this, [&] {
+            lastArrivalNs = monotonicNs();
+            ++deliveries;
+        });
+    m_viewPaints = 0;
     m_view->viewport()->installEventFilter(this);
 
     StallMeter stalls;
     FloodSender sender(m_senderProgram);
     const qint64 rssBefore = ProcessUsage::residentKib();
     const double cpuBefore = ProcessUsage::cpuSeconds();
+    const double uiCpuBefore = ProcessUsage::threadCpuSeconds();
     stalls.start();
     if (!sender.start(port, m_count))
         return fail(sender.result().error);
@@ -153,6 +158,7 @@ bool WindowBench::burst(MainWindow& window, quint16 port, BenchReport& report)
         },
         int(120000 + m_count / 10));
     const double cpuAfter = ProcessUsage::cpuSeconds();
+    const double uiCpuAfter = ProcessUsage::threadCpuSeconds();
     const qint64 rssAfter = ProcessUsage::residentKib();
     stalls.stop();
     m_view->viewport()->removeEventFilter(this);
@@ -184,6 +190,10 @@ bool WindowBench::burst(MainWindow& window, quint16 port, BenchReport& report)
                1);
     report.add(QStringLiteral("cpu_s"), cpuAfter - cpuBefore, 3);
     report.add(QStringLiteral("cpu_us_per_packet"), (cpuAfter - cpuBefore) * 1e6 / perPacket, 3);
+    report.add(QStringLiteral("ui_thread_cpu_us_per_packet"),
+               (uiCpuAfter - uiCpuBefore) * 1e6 / perPacket, 3);
+    report.add(QStringLiteral("deliveries"), deliveries);
+    report.add(QStringLiteral("view_paints"), m_viewPaints);
     return true;
 }
 
@@ -256,6 +266,7 @@ bool WindowBench::eventFilter(QObject* watched, QEvent* event)
     if (m_firstPaintNs < 0 && widget->window() == m_window) {
         m_firstPaintNs = ProcessUsage::sinceProcessStartNs();
     } else if (watched == m_view->viewport()) {
+        ++m_viewPaints;
         const int rows = m_view->model()->rowCount();
         const QRect last = m_view->visualRect(m_view->model()->index(rows - 1, 0));
         if (rows > 0 && rows != m_paintedRows && last.height() > 0 && last.top() >= 0 &&

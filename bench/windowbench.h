@@ -46,4 +46,5 @@ private:
     qint64 m_paintedRows = -1;   // rows when the last row was last seen painted in a new place
     qint64 m_paintedAtNs = 0;    // monotonic
     qint64 m_detailPaintNs = -1; // monotonic
+    qint64 m_viewPaints = 0;
 };
