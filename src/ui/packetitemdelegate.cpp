@@ -1,5 +1,29 @@
 #include "packetitemdelegate.h"
 
+#include "packetlistmodel.h"
+
+#include <QApplication>
+#include <QPainter>
+
+namespace {
+
+// Beyond this many different texts the kept layouts are dropped and gathered anew.
+constexpr int KeptTexts = 256;
+
+QStyle* styleOf(const QStyleOptionViewItem& option)
+{
+    return option.widget ? option.widget->style() : QApplication::style();
+}
+
+QPalette::ColorGroup colorGroup(const QStyleOptionViewItem& option)
+{
+    if (!(option.state & QStyle::State_Enabled))
+        return QPalette::Disabled;
+    return option.state & QStyle::State_Active ? QPalette::Normal : QPalette::Inactive;
+}
+
+} // namespace
+
 QString PacketItemDelegate::displayText(const QVariant& value, const QLocale& locale) const
 {
     // The base class turns '\n' into a line separator, which would still break the line, so
@@ -13,4 +37,65 @@ QString PacketItemDelegate::displayText(const QVariant& value, const QLocale& lo
         text.replace(u'\n', u' ');
     }
     return text;
+}
+
+void PacketItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const
+{
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    QStyle* style = styleOf(opt);
+    if (opt.state & QStyle::State_Selected || opt.backgroundBrush.style() != Qt::NoBrush)
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, opt.widget);
+
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, opt.widget) + 1;
+    const QRect rect = opt.rect.adjusted(margin, 0, -margin, 0);
+    const int column = index.column();
+    const bool repeats = column == PacketListModel::Date || column == PacketListModel::Size ||
+                         column == PacketListModel::Type;
+    painter->save();
+    painter->setFont(opt.font);
+    painter->setPen(opt.palette.color(colorGroup(opt), opt.state & QStyle::State_Selected
+                                                           ? QPalette::HighlightedText
+                                                           : QPalette::Text));
+    drawText(painter, opt, rect, repeats);
+    painter->restore();
+
+    if (opt.state & QStyle::State_HasFocus) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(opt);
+        focus.rect = opt.rect;
+        focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+        focus.backgroundColor = opt.palette.color(
+            colorGroup(opt),
+            opt.state & QStyle::State_Selected ? QPalette::Highlight : QPalette::Window);
+        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, opt.widget);
+    }
+}
+
+void PacketItemDelegate::drawText(QPainter* painter, const QStyleOptionViewItem& option,
+                                  const QRect& rect, bool repeats) const
+{
+    const QFontMetrics& metrics = option.fontMetrics;
+    const int top = rect.top() + (rect.height() - metrics.height()) / 2;
+    if (repeats) {
+        auto kept = m_laidOut.find(option.text);
+        if (kept == m_laidOut.end()) {
+            if (m_laidOut.size() >= KeptTexts)
+                m_laidOut.clear();
+            QStaticText text(option.text);
+            text.setTextFormat(Qt::PlainText);
+            text.prepare(painter->transform(), option.font);
+            kept = m_laidOut.insert(option.text, text);
+        }
+        if (kept->size().width() <= rect.width()) {
+            painter->drawStaticText(rect.left(), top, *kept);
+            return;
+        }
+    } else if (metrics.horizontalAdvance(option.text) <= rect.width()) {
+        painter->drawText(QPoint(rect.left(), top + metrics.ascent()), option.text);
+        return;
+    }
+    painter->drawText(QPoint(rect.left(), top + metrics.ascent()),
+                      metrics.elidedText(option.text, option.textElideMode, rect.width()));
 }
