@@ -18,7 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
+#include <QTableView>
 
 #include <memory>
 
@@ -70,7 +70,7 @@ bool rowDecodesItsBytes(const PacketListModel& model, int row, QString* why)
 // Double-clicks a row the way the user does and returns the text of the detail window.
 QString detailText(MainWindow& window, int row)
 {
-    auto* view = window.findChild<QTreeView*>(QStringLiteral("ListView1"));
+    auto* view = window.findChild<QTableView*>(QStringLiteral("ListView1"));
     view->setCurrentIndex(window.model().index(row, 0));
     QString shown = QStringLiteral("<no detail window>");
     QTimer::singleShot(0, &window, [&shown] {

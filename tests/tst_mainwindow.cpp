@@ -15,7 +15,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
-#include <QTreeView>
+#include <QTableView>
 
 namespace {
 
@@ -178,7 +178,7 @@ void tst_MainWindow::lineBreaksShowOnOneLine()
 {
     Harness h;
     auto* delegate =
-        qobject_cast<PacketItemDelegate*>(h.child<QTreeView>("ListView1")->itemDelegate());
+        qobject_cast<PacketItemDelegate*>(h.child<QTableView>("ListView1")->itemDelegate());
     QVERIFY(delegate);
     QCOMPARE(delegate->displayText(QString("[x]\r\nok\r\n!"), QLocale::c()),
              QStringLiteral(u"[x]\u21B5ok\u21B5!"));

@@ -5,11 +5,11 @@
 #include "payloaddecoder.h"
 #include "scripteddialogs.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 
 namespace {
 
@@ -105,7 +105,7 @@ void tst_PacketWindow::doubleClickOpensTheSelectedRow()
                       std::unique_ptr<Dialogs>(new ScriptedDialogs)};
     window.Form_Load();
     capture->deliver({packet("2A2A2A5B48695D"), packet("5555555531")});
-    auto* list = window.findChild<QTreeView*>("ListView1");
+    auto* list = window.findChild<QAbstractItemView*>("ListView1");
     list->setCurrentIndex(window.model().index(1, 0));
 
     QString seen;

@@ -38,7 +38,12 @@ QString describe(const pcap_if_t* device)
 
 } // namespace
 
-PcapCapture::PcapCapture(QObject* parent) : CaptureComponent(parent), m_adapters(findAdapters()) {}
+PcapCapture::PcapCapture(QObject* parent) : CaptureComponent(parent), m_adapters(findAdapters())
+{
+    m_deliveryTimer.setSingleShot(true);
+    m_deliveryTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_deliveryTimer, &QTimer::timeout, this, &PcapCapture::deliver);
+}
 
 PcapCapture::~PcapCapture()
 {
@@ -132,7 +137,9 @@ void PcapCapture::endSession()
 {
     if (!m_session)
         return;
+    m_deliveryTimer.stop();
     m_session->stop();
+    m_wakePending = false; // the thread has ended: the next session must be able to wake us
     // What was captured before the stop still becomes rows.
     m_session->take(m_delivery);
     m_lastStats = m_session->stats();
@@ -153,9 +160,19 @@ CaptureStats PcapCapture::stats() const
 
 void PcapCapture::deliver()
 {
-    m_wakePending = false;
-    if (!m_session)
+    if (!m_session) {
+        m_wakePending = false;
         return;
+    }
+    const qint64 wait =
+        m_sinceDelivery.isValid() ? DeliveryIntervalMs - m_sinceDelivery.elapsed() : 0;
+    if (wait > 0 && !m_session->hasFailed()) {
+        // The wake stays pending: the capture thread need not post again meanwhile.
+        m_deliveryTimer.start(int(wait));
+        return;
+    }
+    m_wakePending = false;
+    m_sinceDelivery.start();
     m_session->take(m_delivery);
     if (!m_delivery.isEmpty())
         emit packetsCaptured(m_delivery);

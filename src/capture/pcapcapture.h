@@ -3,6 +3,9 @@
 #include "capturecomponent.h"
 #include "packetbatch.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <atomic>
 #include <memory>
 
@@ -15,6 +18,12 @@ class PcapCapture : public CaptureComponent
     Q_OBJECT
 
 public:
+    // Deliveries are at least this far apart. Every delivery makes the window repaint its list,
+    // which costs far more than the rows it adds; a burst therefore arrives in a few large
+    // batches per second instead of a hundred small ones, each still within a blink of its
+    // capture.
+    static constexpr int DeliveryIntervalMs = 40;
+
     explicit PcapCapture(QObject* parent = nullptr);
     ~PcapCapture() override;
 
@@ -44,4 +53,6 @@ private:
     CaptureStats m_lastStats;
     PacketBatch m_delivery; // reused so that its memory is not allocated per delivery
     std::atomic<bool> m_wakePending{false};
+    QElapsedTimer m_sinceDelivery;
+    QTimer m_deliveryTimer;
 };

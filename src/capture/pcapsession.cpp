@@ -120,7 +120,12 @@ void PcapSession::publish(PacketBatch& batch)
         return;
     {
         std::lock_guard lock(m_mutex);
-        m_pending.append(batch);
+        // Usually the window has taken everything since: then the batch itself is handed
+        // over, and the emptied buffers it gets back are filled next.
+        if (m_pending.isEmpty())
+            std::swap(m_pending, batch);
+        else
+            m_pending.append(batch);
     }
     batch.clear();
     if (m_wake)

@@ -48,10 +48,10 @@ const PacketListModel::Decoded& PacketListModel::decoded(int row) const
 {
     Decoded& slot = m_cache[size_t(row) % m_cache.size()];
     if (slot.row != row) {
-        const QString text = DecodePacket(m_store.bytes(row));
+        PacketMessage message = DecodePacketMessage(m_store.bytes(row));
         slot.row = row;
-        slot.type = messageType(text);
-        slot.data = text.size() > 3 ? text.sliced(3) : QString();
+        slot.type = message.type;
+        slot.data = std::move(message.data);
     }
     return slot;
 }

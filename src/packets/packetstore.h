@@ -47,7 +47,9 @@ private:
     {
         return m_blocks[size_t(i / EntriesPerBlock)][size_t(i % EntriesPerBlock)];
     }
+    void makeRoom(qsizetype length);
     char* reserveBytes(qsizetype length, quint64* location);
+    Entry& nextEntry();
 
     std::vector<std::unique_ptr<char[]>> m_chunks;
     qsizetype m_chunkSize = 0;

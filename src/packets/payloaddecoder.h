@@ -30,5 +30,14 @@ MessageClass ClassifyMessage(QStringView decodedText);
 // this is the one the packet list and the log use for every row.
 QString DecodePacket(QByteArrayView bytes);
 
+// What the packet list shows of a packet, decoded in one go: the type of
+// DecodePacket(bytes) and its data text (without the first three characters).
+struct PacketMessage
+{
+    MessageType type = MessageType::Message;
+    QString data;
+};
+PacketMessage DecodePacketMessage(QByteArrayView bytes);
+
 MessageType messageType(QStringView decodedText);
 QString messageTypeName(MessageType type);

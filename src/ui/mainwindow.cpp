@@ -22,8 +22,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QStatusBar>
+#include <QTableView>
 #include <QToolButton>
-#include <QTreeView>
 
 MainWindow::MainWindow(std::unique_ptr<CaptureComponent> component,
                        std::unique_ptr<Dialogs> dialogs, QWidget* parent)

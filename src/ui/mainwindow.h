@@ -25,7 +25,7 @@ class QLineEdit;
 class QListWidget;
 class QStatusBar;
 class QToolButton;
-class QTreeView;
+class QTableView;
 
 // The main window: the packet list, the adapter lists, the start/stop controls and the status
 // bar. It owns the capture component and the packets for as long as the program runs, and keeps
@@ -101,7 +101,7 @@ private:
     std::function<void()> m_exit;
 
     QWidget* m_client = nullptr;
-    QTreeView* m_ListView1 = nullptr;
+    QTableView* m_ListView1 = nullptr;
     QLabel* m_Label1 = nullptr;
     QComboBox* m_combo1 = nullptr;
     QStatusBar* m_StatusBar1 = nullptr;

@@ -1,7 +1,33 @@
 #include "packetitemdelegate.h"
 
+#include "packetlistmodel.h"
+
+#include <QApplication>
+#include <QPainter>
+
+namespace {
+
+// Beyond this many different texts the kept layouts are dropped and gathered anew.
+constexpr int KeptTexts = 256;
+
+QStyle* styleOf(const QStyleOptionViewItem& option)
+{
+    return option.widget ? option.widget->style() : QApplication::style();
+}
+
+QPalette::ColorGroup colorGroup(const QStyleOptionViewItem& option)
+{
+    if (!(option.state & QStyle::State_Enabled))
+        return QPalette::Disabled;
+    return option.state & QStyle::State_Active ? QPalette::Normal : QPalette::Inactive;
+}
+
+} // namespace
+
 QString PacketItemDelegate::displayText(const QVariant& value, const QLocale& locale) const
 {
+    // The base class turns '\n' into a line separator, which would still break the line, so
+    // the row's own text is taken before it gets there.
     if (value.typeId() != QMetaType::QString)
         return QStyledItemDelegate::displayText(value, locale);
     QString text = value.toString();
@@ -23,4 +49,65 @@ void PacketItemDelegate::initStyleOption(QStyleOptionViewItem* option,
     const qsizetype visible = qsizetype(option->rect.width()) + 1;
     if (option->rect.width() > 0 && option->text.size() > visible)
         option->text.truncate(visible);
+}
+
+void PacketItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const
+{
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    QStyle* style = styleOf(opt);
+    if (opt.state & QStyle::State_Selected || opt.backgroundBrush.style() != Qt::NoBrush)
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, opt.widget);
+
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, opt.widget) + 1;
+    const QRect rect = opt.rect.adjusted(margin, 0, -margin, 0);
+    const int column = index.column();
+    const bool repeats = column == PacketListModel::Date || column == PacketListModel::Size ||
+                         column == PacketListModel::Type;
+    painter->save();
+    painter->setFont(opt.font);
+    painter->setPen(opt.palette.color(colorGroup(opt), opt.state & QStyle::State_Selected
+                                                           ? QPalette::HighlightedText
+                                                           : QPalette::Text));
+    drawText(painter, opt, rect, repeats);
+    painter->restore();
+
+    if (opt.state & QStyle::State_HasFocus) {
+        QStyleOptionFocusRect focus;
+        focus.QStyleOption::operator=(opt);
+        focus.rect = opt.rect;
+        focus.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+        focus.backgroundColor = opt.palette.color(
+            colorGroup(opt),
+            opt.state & QStyle::State_Selected ? QPalette::Highlight : QPalette::Window);
+        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, opt.widget);
+    }
+}
+
+void PacketItemDelegate::drawText(QPainter* painter, const QStyleOptionViewItem& option,
+                                  const QRect& rect, bool repeats) const
+{
+    const QFontMetrics& metrics = option.fontMetrics;
+    const int top = rect.top() + (rect.height() - metrics.height()) / 2;
+    if (repeats) {
+        auto kept = m_laidOut.find(option.text);
+        if (kept == m_laidOut.end()) {
+            if (m_laidOut.size() >= KeptTexts)
+                m_laidOut.clear();
+            QStaticText text(option.text);
+            text.setTextFormat(Qt::PlainText);
+            text.prepare(painter->transform(), option.font);
+            kept = m_laidOut.insert(option.text, text);
+        }
+        if (kept->size().width() <= rect.width()) {
+            painter->drawStaticText(rect.left(), top, *kept);
+            return;
+        }
+    } else if (metrics.horizontalAdvance(option.text) <= rect.width()) {
+        painter->drawText(QPoint(rect.left(), top + metrics.ascent()), option.text);
+        return;
+    }
+    painter->drawText(QPoint(rect.left(), top + metrics.ascent()),
+                      metrics.elidedText(option.text, option.textElideMode, rect.width()));
 }

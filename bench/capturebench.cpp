@@ -1,0 +1,104 @@
+// The capture benchmark: a burst of UDP datagrams on the loopback adapter through the real main
+// window and the real libpcap component, then the same burst through tcpdump for reference.
+//
+//   kinto_capturebench [--count N] [--json FILE] [--no-tcpdump] [--x11]
+//
+// Needs the right to capture (root). Prints one key=value line and writes the same figures to
+// a JSON file (capturebench.json unless --json says otherwise). Offscreen unless --x11 is given
+// and a display is set.
+
+#include "benchreport.h"
+#include "portsink.h"
+#include "tcpdumpreference.h"
+#include "windowbench.h"
+
+#include <QApplication>
+#include <QFile>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Options
+{
+    qint64 count = 1000000;
+    QString json = QStringLiteral("capturebench.json");
+    bool tcpdump = true;
+    bool x11 = false;
+};
+
+bool parse(int argc, char** argv, Options* options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const bool hasValue = i + 1 < argc;
+        if (!std::strcmp(argv[i], "--count") && hasValue)
+            options->count = QByteArray(argv[++i]).toLongLong();
+        else if (!std::strcmp(argv[i], "--json") && hasValue)
+            options->json = QString::fromLocal8Bit(argv[++i]);
+        else if (!std::strcmp(argv[i], "--no-tcpdump"))
+            options->tcpdump = false;
+        else if (!std::strcmp(argv[i], "--x11"))
+            options->x11 = true;
+        else
+            return false;
+    }
+    return options->count > 0;
+}
+
+void addReference(BenchReport& report, const TcpdumpReference::Result& tcpdump,
+                  double ourSenderRate)
+{
+    report.add(QStringLiteral("tcpdump_captured"), tcpdump.captured);
+    report.add(QStringLiteral("tcpdump_drops"), tcpdump.dropped);
+    report.add(QStringLiteral("tcpdump_sender_rate"), tcpdump.senderRate, 0);
+    report.add(QStringLiteral("tcpdump_cpu_us_per_packet"),
+               tcpdump.cpuSeconds * 1e6 / double(std::max<qint64>(tcpdump.captured, 1)), 3);
+    report.add(QStringLiteral("sender_rate_vs_tcpdump"),
+               tcpdump.senderRate > 0 ? ourSenderRate / tcpdump.senderRate : 0.0, 3);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!parse(argc, argv, &options)) {
+        std::fprintf(stderr, "usage: %s [--count N] [--json FILE] [--no-tcpdump] [--x11]\n",
+                     argv[0]);
+        return 2;
+    }
+    const bool x11 = options.x11 && !qEnvironmentVariableIsEmpty("DISPLAY");
+    qputenv("QT_QPA_PLATFORM", x11 ? "xcb" : "offscreen");
+    QApplication app(argc, argv);
+
+    const QString sender =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/kinto_udpflood");
+    BenchReport report;
+    report.addText(QStringLiteral("platform"), QApplication::platformName());
+    report.add(QStringLiteral("count"), options.count);
+    WindowBench window(sender, options.count);
+    if (!window.run(report)) {
+        std::fprintf(stderr, "capturebench: %s\n", qPrintable(window.error()));
+        return 1;
+    }
+    if (options.tcpdump) {
+        const PortSink sink; // a port of its own, so that no late datagram of ours is counted
+        const TcpdumpReference::Result tcpdump =
+            TcpdumpReference::run(sender, sink.port(), options.count);
+        if (!tcpdump.ok) {
+            std::fprintf(stderr, "capturebench: tcpdump reference: %s\n",
+                         qPrintable(tcpdump.error));
+            return 1;
+        }
+        addReference(report, tcpdump, window.senderRate());
+    }
+    std::printf("%s\n", qPrintable(report.line()));
+    QFile json(options.json);
+    if (!json.open(QIODevice::WriteOnly) || json.write(report.json()) < 0) {
+        std::fprintf(stderr, "capturebench: %s: %s\n", qPrintable(options.json),
+                     qPrintable(json.errorString()));
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,93 @@
+// Micro-benchmarks of the per-packet text work: what the detail window does (HexText,
+// DecodePayload, ClassifyMessage), what the list does for a row (DecodePacket), and what
+// Save Log does for a row (the five texts and the CSV record).
+
+#include "capturelog.h"
+#include "packetlistmodel.h"
+#include "payloaddecoder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QByteArray>
+#include <QDateTime>
+
+#include <vector>
+
+namespace {
+
+constexpr int Variants = 1024; // packets with different counters, used in turn
+
+// A loopback frame as libpcap delivers it: Ethernet, IPv4 and UDP headers, then the message.
+QByteArray frame(int counter, int size)
+{
+    QByteArray bytes = QByteArray::fromHex("000000000000000000000000080045000000abcd40004011"
+                                           "00007f0000017f000001c350100f00000000");
+    bytes += "***[" + QByteArray::number(counter) + "]";
+    const char filler[] = "Hello, all devices on this segment: ";
+    for (int i = 0; bytes.size() < size - 6; ++i)
+        bytes += i % 64 == 63 ? char(0xDA) : filler[i % (sizeof filler - 1)];
+    bytes += char(0xDA);
+    bytes += "Hello";
+    return bytes.left(size);
+}
+
+std::vector<QByteArray> frames(int size)
+{
+    std::vector<QByteArray> out;
+    for (int i = 0; i < Variants; ++i)
+        out.push_back(frame(100000 + i, size));
+    return out;
+}
+
+void HexDecodeClassify(benchmark::State& state)
+{
+    const std::vector<QByteArray> packets = frames(int(state.range(0)));
+    size_t i = 0;
+    for (auto _ : state) {
+        const QString hex = HexText(packets[i++ % Variants]);
+        const QString decoded = DecodePayload(hex);
+        MessageClass message = ClassifyMessage(decoded);
+        benchmark::DoNotOptimize(message);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void DecodePacketOnly(benchmark::State& state)
+{
+    const std::vector<QByteArray> packets = frames(int(state.range(0)));
+    size_t i = 0;
+    for (auto _ : state) {
+        QString decoded = DecodePacket(packets[i++ % Variants]);
+        benchmark::DoNotOptimize(decoded);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void LogRecord(benchmark::State& state)
+{
+    PacketListModel model;
+    const std::vector<QByteArray> packets = frames(int(state.range(0)));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000;
+    for (int k = 0; k < Variants; ++k)
+        model.OnPacket({now + k * 10, quint32(packets[size_t(k)].size()), packets[size_t(k)]});
+    QByteArray out;
+    QString fields[CaptureLog::FieldCount];
+    int row = 0;
+    for (auto _ : state) {
+        for (int column = 0; column < CaptureLog::FieldCount; ++column)
+            fields[column] = model.text(row, column);
+        CaptureLog::appendRecord(out, fields);
+        row = (row + 1) % Variants;
+        if (out.size() > (1 << 20))
+            out.resize(0);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+} // namespace
+
+BENCHMARK(HexDecodeClassify)->Arg(60)->Arg(1500);
+BENCHMARK(DecodePacketOnly)->Arg(60)->Arg(1500);
+BENCHMARK(LogRecord)->Arg(60)->Arg(1500);
+
+BENCHMARK_MAIN();

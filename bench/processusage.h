@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QtGlobal>
+
+// What the benchmark reads about its own process and the clock it shares with the sender.
+namespace ProcessUsage {
+
+// Resident memory (VmRSS of /proc/self/status) in KiB; 0 when it cannot be read.
+qint64 residentKib();
+// User plus system CPU time of the whole process, every thread included, in seconds.
+double cpuSeconds();
+// The same for the calling thread alone.
+double threadCpuSeconds();
+// CLOCK_MONOTONIC in nanoseconds: the same clock in every process of the machine, so times
+// taken by the sender and by the window can be subtracted.
+qint64 monotonicNs();
+// Time since this process was started by the kernel (to 1/100 s: the kernel's clock ticks).
+qint64 sinceProcessStartNs();
+
+} // namespace ProcessUsage
