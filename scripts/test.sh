@@ -2,10 +2,12 @@
 # Installs what is missing, then runs everything CI checks, in this order:
 #   1. the whole test suite, built in Release (build/);
 #   2. the same suite built with ASan, UBSan and LSan (build-asan/, RelWithDebInfo);
-#   3. each libFuzzer target for a short time (scripts/fuzz.sh; KINTO_CI_FUZZ_SECONDS, default 30).
+#   3. each libFuzzer target for a short time (scripts/fuzz.sh; KINTO_CI_FUZZ_SECONDS, default 30);
+#   4. the Debian package, installed on this machine and used as a user would (root only).
 # A failing step does not stop the later ones. The last line is "N passed, N failed", counting
-# tests of both suites and fuzz targets; the exit code is non-zero when anything failed.
-# Run it as root: the capture tests skip without the right to capture.
+# tests of both suites, fuzz targets and the install test; the exit code is non-zero when
+# anything failed. Run it as root: the capture tests skip without the right to capture.
+# The sanitizer suite leaves out the long run (CTest label "long"), which the Release suite has.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +20,7 @@ failed=0
 report=()
 
 # Adds the counts of the summary line ctest or fuzz.sh printed last; a step that printed none
-# (a build that broke) counts as one failure.
+# counts as one test, passed or failed by its exit code.
 tally()
 {
     local step=$1 log=$2 seconds=$3 status=$4 line p f
@@ -29,6 +31,9 @@ tally()
     elif [[ $line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
         p=${BASH_REMATCH[1]}
         f=${BASH_REMATCH[2]}
+    elif [ "$status" -eq 0 ]; then
+        p=1
+        f=0
     else
         p=0
         f=1
@@ -64,7 +69,7 @@ sanitizer_suite()
 {
     cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKINTO_SANITIZE=ON >/dev/null &&
         cmake --build "$asan" -j"$(nproc)" &&
-        (cd "$asan" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure)
+        (cd "$asan" && QT_QPA_PLATFORM=offscreen ctest -LE long --output-on-failure)
 }
 
 [ "$(id -u)" -eq 0 ] || echo "note: not running as root, so the capture tests skip"
@@ -72,6 +77,9 @@ sanitizer_suite()
 step "Release tests" release_suite
 step "Sanitizer tests" sanitizer_suite
 step "Fuzzing (${fuzz_seconds} s each)" bash scripts/fuzz.sh "$fuzz_seconds"
+if [ "$(id -u)" -eq 0 ]; then
+    step "Install test" bash tests/package/install-test.sh
+fi
 
 echo "=== Summary"
 printf '%s\n' "${report[@]}"
