@@ -1,5 +1,6 @@
 #include "capturelog.h"
 #include "packetlistmodel.h"
+#include "testfiles.h"
 #include "testpackets.h"
 
 #include <QFile>
@@ -13,18 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray readAll(const QString& fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& fileName, const QByteArray& content)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 // The record a row must become, put together here by hand from the row's known parts.
 QByteArray expectedRecord(const PacketListModel& model, int row, const QByteArray& type,

@@ -6,6 +6,7 @@
 #include "mainwindow.h"
 #include "packetlistmodel.h"
 #include "scripteddialogs.h"
+#include "testfiles.h"
 #include "tmpfsmount.h"
 #include "windowprobe.h"
 
@@ -26,18 +27,6 @@ enum class Failure { MissingDirectory, NameIsDirectory, DiskFull, ReadOnlyMount 
 enum class Path { SaveLog, ClearList, ChangePort, Closing };
 
 const QByteArray Older = "\"1\",\"an older log\",\"1\",\"Message\",\"keep me\"\r\n";
-
-QByteArray readAll(const QString& fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& fileName, const QByteArray& content)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "logexport.h"
 #include "packetlistmodel.h"
 #include "scripteddialogs.h"
+#include "testfiles.h"
 #include "testpackets.h"
 #include "tmpfsmount.h"
 
@@ -20,18 +21,6 @@
 namespace {
 
 const QDateTime FixedNow(QDate(2026, 12, 6), QTime(14, 5, 9));
-
-QByteArray readAll(const QString& fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& fileName, const QByteArray& content)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 void addPackets(PacketListModel& model, int count)
 {
