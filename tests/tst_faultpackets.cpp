@@ -15,10 +15,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTableView>
 
 #include <memory>
 

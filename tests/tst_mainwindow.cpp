@@ -13,9 +13,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTest>
 #include <QToolButton>
-#include <QTableView>
 
 namespace {
 
