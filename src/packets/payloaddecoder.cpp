@@ -193,6 +193,8 @@ template <typename Digit>
 qsizetype writeDigits(QByteArrayView bytes, Digit* out, const DigitTable<Digit>& table)
 {
     Digit* w = out;
+    // Unrolled, the loop's own counting stops being a quarter of its instructions.
+#pragma GCC unroll 8
     for (const char b : bytes) {
         const auto v = quint8(b);
         std::memcpy(w, table.places[v], sizeof table.places[v]);
