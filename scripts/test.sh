@@ -24,7 +24,8 @@ report=()
 tally()
 {
     local step=$1 log=$2 seconds=$3 status=$4 line p f
-    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+$|^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -1)
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+$|^([a-z-]+: )?[0-9]+ passed, [0-9]+ failed$' "$log" | tail -1)
+    line=${line#*: }
     if [[ $line =~ ^[0-9]+%\ tests\ passed,\ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+)$ ]]; then
         f=${BASH_REMATCH[1]}
         p=$((BASH_REMATCH[2] - f))
