@@ -14,6 +14,7 @@ packages=(
     desktop-file-utils appstream       # validators for the menu entry and the AppStream metainfo
     file groff-base                    # install-tree checks (icon sizes, manual page)
     dpkg-dev                           # the Debian package (dpkg-shlibdeps)
+    lintian                            # Debian's own checks of the package (install test)
     xvfb xdotool libcap2-bin passwd    # install test (a desktop, a person's input, getcap, useradd)
 )
 

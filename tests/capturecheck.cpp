@@ -36,9 +36,8 @@ int main(int argc, char* argv[])
     PcapCapture capture;
     capture.setAdapter(loopbackIndex(capture));
     const quint16 port = UdpSender::freePort();
-    QString error = capture.setFilter(QStringLiteral("port %1").arg(port));
-    if (error.isEmpty())
-        error = capture.start();
+    capture.setFilter(QStringLiteral("port %1").arg(port));
+    const QString error = capture.start();
     if (!error.isEmpty()) {
         say(error);
         return 1;

@@ -38,6 +38,9 @@ void CaptureController::Form_Load()
     m_component.startup();
     m_view.resetCounter();
     m_view.setCaptureState(CaptureState::NoAdapter);
+    // An empty list would otherwise look like a machine without adapters.
+    if (!m_component.adapterError().isEmpty())
+        m_dialogs.messageBox(m_component.adapterError());
 
     int chosen = -1;
     for (int k = 0; k < m_view.comboEntryCount() && chosen < 0; ++k) {

@@ -9,10 +9,12 @@
 #include <atomic>
 #include <memory>
 
-class PcapSession;
+class CaptureSession;
 
-// The capture component over libpcap. Packets are captured on a thread of the session and
-// delivered here, on the thread this object lives in, as batches in capture order.
+// The capture component over libpcap. This process holds no right to capture: each start runs
+// the capture helper, which opens the adapter, gives up its capabilities and streams what it
+// captures back. Packets are read on a thread of the session and delivered here, on the thread
+// this object lives in, as batches in capture order.
 class PcapCapture : public CaptureComponent
 {
     Q_OBJECT
@@ -24,32 +26,38 @@ public:
     // capture.
     static constexpr int DeliveryIntervalMs = 40;
 
-    explicit PcapCapture(QObject* parent = nullptr);
+    // helper: the capture helper to run; by default the one installed beside this program.
+    explicit PcapCapture(QObject* parent = nullptr, const QString& helper = helperPath());
     ~PcapCapture() override;
 
-    QList<CaptureAdapter> adapters() const override;
+    QList<CaptureAdapter> adapters() const override { return m_adapters; }
+    QString adapterError() const override { return m_adapterError; }
     void startup() override;
-    void setAdapter(int index) override;
+    void setAdapter(int index) override { m_adapter = index; }
     int adapter() const override { return m_adapter; }
-    QString setFilter(const QString& expression) override;
+    void setFilter(const QString& expression) override { m_filter = expression; }
     QString start() override;
     void stop() override;
     bool isCapturing() const override;
     CaptureStats stats() const override;
 
-    // The devices libpcap reports that can carry IP traffic, in libpcap's order.
-    static QList<CaptureAdapter> findAdapters();
+    // The helper's process while capturing, else 0 (the benchmark counts its CPU and memory).
+    qint64 helperPid() const;
+
+    // bin/../libexec/kintosniffer/kintosniffer-capture from this program's directory, as
+    // installed and as built. Never looked up through PATH or the environment.
+    static QString helperPath();
 
 private:
     void deliver();
     void endSession();
-    QString restart(const QString& device);
 
+    QString m_helper;
     QList<CaptureAdapter> m_adapters;
+    QString m_adapterError;
     int m_adapter = -1;
     QString m_filter;
-    QString m_filterError;
-    std::unique_ptr<PcapSession> m_session;
+    std::unique_ptr<CaptureSession> m_session;
     CaptureStats m_lastStats;
     PacketBatch m_delivery; // reused so that its memory is not allocated per delivery
     std::atomic<bool> m_wakePending{false};

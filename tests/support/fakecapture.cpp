@@ -1,6 +1,22 @@
 #include "fakecapture.h"
 
+#include "filterexpression.h"
 #include "packetbatch.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+// The filters the program writes: "port N" as libpcap reads it; -1 for anything else.
+int portOf(const QString& filter)
+{
+    static const QRegularExpression portFilter(QStringLiteral("^port +(\\d{1,5})$"));
+    const QRegularExpressionMatch m = portFilter.match(FilterExpression::decimalNumbers(filter));
+    const int port = m.hasMatch() ? m.captured(1).toInt() : -1;
+    return port <= 65535 ? port : -1;
+}
+
+} // namespace
 
 FakeCapture::FakeCapture(const QStringList& descriptions, QObject* parent)
     : CaptureComponent(parent)
@@ -15,21 +31,26 @@ void FakeCapture::setAdapter(int index)
     m_calls << QStringLiteral("adapter %1").arg(index);
 }
 
-QString FakeCapture::setFilter(const QString& expression)
+void FakeCapture::setFilter(const QString& expression)
 {
     m_filter = expression;
     m_calls << QStringLiteral("filter ") + expression;
-    if (!m_filterError.isEmpty())
-        m_capturing = false;
-    return m_filterError;
 }
 
 QString FakeCapture::start()
 {
     m_calls << QStringLiteral("start");
-    const QString error = !m_filterError.isEmpty() ? m_filterError : m_startError;
-    m_capturing = error.isEmpty();
-    return error;
+    m_capturing = false;
+    if (m_adapter < 0 || m_adapter >= m_adapters.size())
+        return QStringLiteral("No adapter is chosen.");
+    ++m_opens;
+    if (!m_startError.isEmpty())
+        return m_startError;
+    m_openPort = portOf(m_filter);
+    if (m_openPort < 0)
+        return QStringLiteral("The capture filter \"%1\" cannot be used").arg(m_filter);
+    m_capturing = true;
+    return {};
 }
 
 void FakeCapture::stop()
@@ -46,6 +67,12 @@ void FakeCapture::deliver(const QList<Packet>& packets)
     for (const Packet& p : packets)
         batch.append(p.timeUs, p.size, p.data);
     emit packetsCaptured(batch);
+}
+
+void FakeCapture::arrive(quint16 port, const QByteArray& payload)
+{
+    if (m_capturing && port == m_openPort)
+        deliver({Packet{0, quint32(payload.size()), payload}});
 }
 
 void FakeCapture::fail(const QString& reason)

@@ -1,0 +1,183 @@
+#include "capturesession.h"
+
+#include "helpererrors.h"
+#include "helperprotocol.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// How long the helper may take to open the adapter and compile the filter. A filter of
+// thousands of terms takes libpcap seconds; one that takes longer is given up.
+constexpr int OpenTimeoutMs = 30000;
+// A helper asked to stop ends within milliseconds; one that does not is killed.
+constexpr auto StopTimeout = std::chrono::seconds(2);
+// Each read takes up to this much; it holds the largest record with room to spare.
+constexpr qsizetype ReadBytes = qsizetype(1) << 20;
+static_assert(ReadBytes > SavefileReader::RecordHeaderBytes + HelperProtocol::SnapshotLength);
+
+} // namespace
+
+CaptureSession::CaptureSession(const QString& helper, const QString& device)
+    : m_helperPath(helper), m_device(device)
+{}
+
+CaptureSession::~CaptureSession()
+{
+    stop();
+}
+
+std::unique_ptr<CaptureSession> CaptureSession::open(const QString& helper, const QString& device,
+                                                     const QString& filter, QString* error)
+{
+    std::unique_ptr<CaptureSession> session(new CaptureSession(helper, device));
+    *error = session->startHelper(filter);
+    if (!error->isEmpty())
+        return nullptr;
+    return session;
+}
+
+QString CaptureSession::startHelper(const QString& filter)
+{
+    const int spawnError = m_helper.start(m_helperPath, {QLatin1String(HelperProtocol::InterfaceOption), m_device,
+                                               QLatin1String(HelperProtocol::FilterOption), filter});
+    if (spawnError != 0)
+        return HelperErrors::cannotRun(m_helperPath, spawnError);
+    char header[SavefileReader::HeaderBytes];
+    if (!m_helper.readOutput(header, sizeof header, OpenTimeoutMs))
+        return helperEnded();
+    if (!m_reader.readHeader(QByteArrayView(header, sizeof header))) {
+        m_helper.kill();
+        m_helper.wait(-1);
+        return HelperErrors::unreadable(m_helperPath);
+    }
+    return {};
+}
+
+// The helper ended (or never answered) before the capture ran: its status and last words say
+// why.
+QString CaptureSession::helperEnded()
+{
+    if (m_helper.wait(int(std::chrono::milliseconds(StopTimeout).count())) < 0) {
+        m_helper.kill();
+        m_helper.wait(-1);
+        return HelperErrors::noAnswer(m_helperPath, OpenTimeoutMs / 1000);
+    }
+    return HelperErrors::fromHelper(m_helperPath, m_helper.wait(0),
+                                    QString::fromLocal8Bit(m_helper.errorOutput()));
+}
+
+void CaptureSession::start(std::function<void()> wake)
+{
+    m_wake = std::move(wake);
+    m_thread = std::thread([this] { run(); });
+}
+
+void CaptureSession::stop()
+{
+    if (!m_thread.joinable())
+        return;
+    m_stopping = true;
+    m_helper.terminate();
+    {
+        std::unique_lock lock(m_mutex);
+        if (!m_ended.wait_for(lock, StopTimeout, [this] { return m_done; }))
+            m_helper.kill(); // its output closes, and the thread with it
+    }
+    m_thread.join();
+    if (m_helper.wait(int(std::chrono::milliseconds(StopTimeout).count())) < 0) {
+        m_helper.kill();
+        m_helper.wait(-1);
+    }
+    const CaptureStats stats = HelperErrors::statsFrom(QString::fromLocal8Bit(m_helper.errorOutput()));
+    std::lock_guard lock(m_mutex);
+    m_stats = stats;
+}
+
+void CaptureSession::run()
+{
+    std::vector<char> buffer(static_cast<size_t>(ReadBytes));
+    qsizetype held = 0;
+    PacketBatch batch;
+    batch.reserve(4096, ReadBytes);
+    bool broken = false;
+    for (;;) {
+        const ssize_t n = ::read(m_helper.outputFd(), buffer.data() + held, size_t(ReadBytes - held));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        held += n;
+        const qsizetype used = m_reader.readRecords(QByteArrayView(buffer.data(), held), batch);
+        if (used < 0) {
+            broken = true;
+            break;
+        }
+        held -= used;
+        std::memmove(buffer.data(), buffer.data() + used, size_t(held));
+        publish(batch);
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_done = true;
+        if (broken)
+            m_failure = HelperErrors::unreadable(m_helperPath);
+    }
+    m_ended.notify_all();
+    if (!m_stopping) {
+        m_failed = true;
+        if (m_wake)
+            m_wake();
+    }
+}
+
+void CaptureSession::publish(PacketBatch& batch)
+{
+    if (batch.isEmpty())
+        return;
+    {
+        std::lock_guard lock(m_mutex);
+        // Usually the window has taken everything since: then the batch itself is handed
+        // over, and the emptied buffers it gets back are filled next.
+        if (m_pending.isEmpty())
+            std::swap(m_pending, batch);
+        else
+            m_pending.append(batch);
+    }
+    batch.clear();
+    if (m_wake)
+        m_wake();
+}
+
+void CaptureSession::take(PacketBatch& out)
+{
+    out.clear();
+    std::lock_guard lock(m_mutex);
+    std::swap(out, m_pending);
+}
+
+QString CaptureSession::failure()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_failure.isEmpty())
+            return m_failure;
+    }
+    // The thread has seen the end of the helper's output: the helper is ending or has ended.
+    if (m_thread.joinable())
+        m_thread.join();
+    const QString reason = helperEnded();
+    std::lock_guard lock(m_mutex);
+    m_stats = HelperErrors::statsFrom(QString::fromLocal8Bit(m_helper.errorOutput()));
+    m_failure = reason;
+    return m_failure;
+}
+
+CaptureStats CaptureSession::stats() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_stats;
+}

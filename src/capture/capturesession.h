@@ -1,0 +1,72 @@
+#pragma once
+
+#include "capturestats.h"
+#include "helperprocess.h"
+#include "packetbatch.h"
+#include "savefilereader.h"
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+// One run of the capture helper and the thread that reads what it captures.
+//
+// The helper holds the packed kernel ring (TPACKET_V3) and writes each batch libpcap hands it
+// down a pipe. Our thread reads the pipe in large pieces, turns every complete record into a
+// packet of a local batch without a lock per packet, and appends the batch to the pending
+// packets under one lock. The user-interface thread is woken at most once until it has taken
+// what is pending, so a busy window gets bigger batches rather than more events, and it never
+// waits on the helper.
+class CaptureSession
+{
+public:
+    ~CaptureSession();
+
+    // Starts the helper and waits until it captures. On failure returns null and sets *error
+    // to a text a person can act on.
+    static std::unique_ptr<CaptureSession> open(const QString& helper, const QString& device,
+                                                const QString& filter, QString* error);
+
+    // Starts the reading thread; wake is called on that thread whenever packets are waiting.
+    void start(std::function<void()> wake);
+    // Stops the helper and the thread. Packets captured before the stop can still be taken.
+    void stop();
+
+    // Moves the waiting packets into out (whose old content is dropped, its memory reused).
+    void take(PacketBatch& out);
+    // True once capture has ended by itself; failure() says why.
+    bool hasFailed() const { return m_failed.load(); }
+    // Reaps the helper on first call: only the user-interface thread calls it.
+    QString failure();
+    // The kernel's counts, known once the helper has ended.
+    CaptureStats stats() const;
+    pid_t helperPid() const { return m_helper.pid(); }
+
+private:
+    CaptureSession(const QString& helper, const QString& device);
+    QString startHelper(const QString& filter);
+    QString helperEnded();
+    void run();
+    void publish(PacketBatch& batch);
+    void finish(const QString& failure);
+
+    QString m_helperPath;
+    QString m_device;
+    HelperProcess m_helper;
+    SavefileReader m_reader;
+    std::thread m_thread;
+    std::function<void()> m_wake;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_failed{false};
+    mutable std::mutex m_mutex;
+    std::condition_variable m_ended; // signalled when the thread has read the last packet
+    bool m_done = false;             // guarded by m_mutex
+    PacketBatch m_pending;           // guarded by m_mutex
+    QString m_failure;               // guarded by m_mutex
+    CaptureStats m_stats;            // guarded by m_mutex
+};

@@ -1,0 +1,50 @@
+#include "savefilereader.h"
+
+#include "packetbatch.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr quint32 MicrosecondMagic = 0xa1b2c3d4;
+constexpr quint32 NanosecondMagic = 0xa1b23c4d;
+
+quint32 word(const char* at)
+{
+    quint32 value;
+    std::memcpy(&value, at, sizeof value); // the helper runs on this machine: native order
+    return value;
+}
+
+} // namespace
+
+bool SavefileReader::readHeader(QByteArrayView header)
+{
+    if (header.size() != HeaderBytes)
+        return false;
+    const quint32 magic = word(header.data());
+    if (magic != MicrosecondMagic && magic != NanosecondMagic)
+        return false;
+    m_fractionsPerMicrosecond = magic == NanosecondMagic ? 1000 : 1;
+    m_snapshotLength = word(header.data() + 16);
+    return m_snapshotLength > 0;
+}
+
+qsizetype SavefileReader::readRecords(QByteArrayView bytes, PacketBatch& batch) const
+{
+    const char* const begin = bytes.data();
+    const char* const end = begin + bytes.size();
+    const char* at = begin;
+    while (end - at >= RecordHeaderBytes) {
+        const quint32 captured = word(at + 8);
+        // Each bound keeps a corrupt length from reading past the buffer or asking for gigabytes.
+        if (captured > m_snapshotLength || m_fractionsPerMicrosecond == 0)
+            return -1;
+        if (end - at - RecordHeaderBytes < qsizetype(captured))
+            break;
+        const qint64 timeUs = qint64(word(at)) * 1000000 + word(at + 4) / m_fractionsPerMicrosecond;
+        batch.append(timeUs, word(at + 12), QByteArrayView(at + RecordHeaderBytes, captured));
+        at += RecordHeaderBytes + captured;
+    }
+    return at - begin;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QtGlobal>
+
+class PacketBatch;
+
+// Reads the capture helper's output, a pcap savefile, as it streams in. libpcap's own reader
+// blocks until the stream ends, which would hold back every packet of a running capture; this
+// one takes whatever a read returned and turns each complete record into a packet of a batch.
+class SavefileReader
+{
+public:
+    static constexpr qsizetype HeaderBytes = 24;
+    static constexpr qsizetype RecordHeaderBytes = 16;
+
+    // Takes the file header; false when it is not a savefile this machine wrote.
+    bool readHeader(QByteArrayView header);
+
+    // Appends every complete record at the front of bytes to batch and returns how many bytes
+    // they took; the rest waits for more input. -1 when the stream is broken.
+    qsizetype readRecords(QByteArrayView bytes, PacketBatch& batch) const;
+
+private:
+    qint64 m_fractionsPerMicrosecond = 0; // 1 for microseconds; nanoseconds are divided by 1000
+    quint32 m_snapshotLength = 0;
+};
