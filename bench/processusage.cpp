@@ -10,7 +10,17 @@ namespace ProcessUsage {
 
 qint64 residentKib()
 {
-    FILE* status = std::fopen("/proc/self/status", "r");
+    return residentKib(0);
+}
+
+qint64 residentKib(qint64 pid)
+{
+    char path[64];
+    if (pid > 0)
+        std::snprintf(path, sizeof path, "/proc/%lld/status", static_cast<long long>(pid));
+    else
+        std::snprintf(path, sizeof path, "/proc/self/status");
+    FILE* status = std::fopen(path, "r");
     if (!status)
         return 0;
     char line[256];
@@ -40,6 +50,22 @@ double cpuSecondsOf(int who)
 double cpuSeconds()
 {
     return cpuSecondsOf(RUSAGE_SELF);
+}
+
+double cpuSeconds(qint64 pid)
+{
+    // The first field of schedstat is the time the task ran, in nanoseconds: the ticks of
+    // /proc/PID/stat (10 ms) would be too coarse for a helper that runs a fraction of a second.
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%lld/schedstat", static_cast<long long>(pid));
+    FILE* schedstat = std::fopen(path, "r");
+    if (!schedstat)
+        return 0;
+    unsigned long long ns = 0;
+    if (std::fscanf(schedstat, "%llu", &ns) != 1)
+        ns = 0;
+    std::fclose(schedstat);
+    return double(ns) / 1e9;
 }
 
 double threadCpuSeconds()

@@ -7,8 +7,13 @@ namespace ProcessUsage {
 
 // Resident memory (VmRSS of /proc/self/status) in KiB; 0 when it cannot be read.
 qint64 residentKib();
+// The same for another process of ours (the capture helper); 0 when it cannot be read.
+qint64 residentKib(qint64 pid);
 // User plus system CPU time of the whole process, every thread included, in seconds.
 double cpuSeconds();
+// The CPU time of another, single-threaded process of ours, to the nanosecond; 0 when it
+// cannot be read.
+double cpuSeconds(qint64 pid);
 // The same for the calling thread alone.
 double threadCpuSeconds();
 // CLOCK_MONOTONIC in nanoseconds: the same clock in every process of the machine, so times

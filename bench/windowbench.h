@@ -47,4 +47,5 @@ private:
     qint64 m_paintedAtNs = 0;    // monotonic
     qint64 m_detailPaintNs = -1; // monotonic
     qint64 m_viewPaints = 0;
+    qint64 m_startNs = 0; // Start until the helper captures
 };

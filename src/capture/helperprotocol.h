@@ -30,7 +30,7 @@ enum Exit : int {
 // The largest loopback frame fits whole.
 constexpr int SnapshotLength = 262144;
 // The packed ring (TPACKET_V3): small packets take about a hundred bytes each.
-constexpr int BufferBytes = 64 << 20;
+constexpr int BufferBytes = 16 << 20;
 // A lone packet shows within about this.
 constexpr int BufferTimeoutMs = 10;
 

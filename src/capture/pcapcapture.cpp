@@ -106,6 +106,7 @@ void PcapCapture::deliver()
     m_session->take(m_delivery);
     if (!m_delivery.isEmpty())
         emit packetsCaptured(m_delivery);
+    m_delivery.clear(); // a burst's batch is not kept until the next delivery
     // A slot may have stopped or restarted the capture meanwhile.
     if (m_session && m_session->hasFailed()) {
         const QString reason = m_session->failure();

@@ -19,6 +19,15 @@ void PacketBatch::append(const PacketBatch& other)
 
 void PacketBatch::clear()
 {
+    // Three batches take turns on the way to the window (the reading thread's, the pending one
+    // and the one being delivered), and a burst makes each as large as 40 ms of traffic. Kept
+    // at that size they would hold megabytes between bursts; beyond a typical batch the
+    // memory goes back.
+    if (m_bytes.capacity() > KeptBytes || m_entries.capacity() > KeptEntries) {
+        std::vector<Entry>().swap(m_entries);
+        std::vector<char>().swap(m_bytes);
+        return;
+    }
     m_entries.clear();
     m_bytes.clear();
 }

@@ -18,8 +18,13 @@ public:
         qsizetype offset;
     };
 
+    static constexpr size_t KeptBytes = size_t(1) << 20;
+    static constexpr size_t KeptEntries = 16384;
+
     void append(qint64 timeUs, quint32 size, QByteArrayView data);
     void append(const PacketBatch& other);
+    // Empties the batch; its memory is kept for the next one unless it grew past a typical
+    // batch.
     void clear();
     void reserve(qsizetype packets, qsizetype bytes);
 
