@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
 
 namespace {
 
@@ -279,19 +280,22 @@ void tst_MainWindow::wheelOverCombo1ActsOnlyWithFocus()
     Harness h;
     QVERIFY(h.activate());
     auto* combo = h.child<QComboBox>("combo1");
-    auto turnWheel = [combo] {
-        const QPointF at = QRectF(combo->rect()).center();
-        QWheelEvent wheel(at, combo->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+    // As from the mouse: spontaneous, so that the application may first give the focus to a
+    // widget that takes it by the wheel.
+    auto turnWheel = [](QWidget* under) {
+        const QPointF at = QRectF(under->rect()).center();
+        QWheelEvent wheel(at, under->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(combo, &wheel);
+        QSpontaneKeyEvent::setSpontaneous(&wheel);
+        QApplication::sendEvent(under, &wheel);
     };
     QVERIFY(h.focus("ListView1"));
-    turnWheel(); // on the way past
+    turnWheel(combo->lineEdit()); // on the way past, over its text field
     QCOMPARE(combo->currentIndex(), -1);
     QVERIFY2(h.nothingChosen(), qPrintable(h.capture->m_calls.join(", ")));
 
     QVERIFY(h.focus("combo1"));
-    turnWheel();
+    turnWheel(combo);
     QCOMPARE(h.probe.state(), CaptureState::Ready);
 }
 

@@ -150,6 +150,7 @@ void MainWindow::createControls()
     disconnect(m_combo1->lineEdit(), SIGNAL(returnPressed()), m_combo1, nullptr);
     disconnect(m_combo1->lineEdit(), SIGNAL(editingFinished()), m_combo1, nullptr);
     m_Label1->setBuddy(m_combo1);
+    m_combo1->setFocusPolicy(Qt::StrongFocus); // the wheel alone must not give it the focus
     m_combo1->installEventFilter(this);
     m_combo1->lineEdit()->installEventFilter(this);
     connect(m_combo1, &QComboBox::activated, this,
