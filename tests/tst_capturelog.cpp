@@ -3,12 +3,14 @@
 #include "testfiles.h"
 #include "testpackets.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -95,6 +97,8 @@ private slots:
     void pipeWithoutReaderFailsAtOnce();
     void pipeWithReaderReceivesTheLog();
     void pipeReaderLeavingEarlyIsAFailureNotACrash();
+    void olderLogIsReplacedInPlaceWhereNoNewFileCanTakeItsName_data();
+    void olderLogIsReplacedInPlaceWhereNoNewFileCanTakeItsName();
 };
 
 void tst_CaptureLog::record_data()
@@ -317,6 +321,58 @@ void tst_CaptureLog::pipeReaderLeavingEarlyIsAFailureNotACrash()
     reader.finish();
     QVERIFY2(error.contains(fifo), qPrintable(error));
     QVERIFY(isFifo(fifo));
+}
+
+void tst_CaptureLog::olderLogIsReplacedInPlaceWhereNoNewFileCanTakeItsName_data()
+{
+    QTest::addColumn<bool>("bindMounted"); // otherwise the user may not write the folder
+    QTest::newRow("folder without write permission") << false;
+    QTest::newRow("bind-mounted file") << true;
+}
+
+void tst_CaptureLog::olderLogIsReplacedInPlaceWhereNoNewFileCanTakeItsName()
+{
+    QFETCH(bool, bindMounted);
+    const bool root = ::geteuid() == 0;
+    if (bindMounted && !root)
+        QSKIP("mounting needs root");
+    PacketListModel model;
+    model.OnPacket(messagePacket("***[in place]"));
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("shared");
+    const QString fileName = folder + "/log.csv";
+    const QByteArray folderName = QFile::encodeName(folder);
+    const QByteArray name = QFile::encodeName(fileName);
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeFile(fileName, QByteArray(100000, 'o')));
+
+    constexpr uid_t Nobody = 65534;
+    const QByteArray source = QFile::encodeName(dir.filePath("source.csv"));
+    if (bindMounted) {
+        QVERIFY(writeFile(dir.filePath("source.csv"), "old"));
+        QCOMPARE(::mount(source.constData(), name.constData(), nullptr, MS_BIND, nullptr), 0);
+    } else if (root) { // root writes every folder: the save runs as a user given only the file
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        QCOMPARE(::chown(name.constData(), Nobody, Nobody), 0);
+    } else {
+        QCOMPARE(::chmod(folderName.constData(), 0555), 0);
+    }
+    const bool asNobody = !bindMounted && root;
+    if (asNobody)
+        QCOMPARE(::seteuid(Nobody), 0);
+    const QString error = CaptureLog::write(model, fileName);
+    if (asNobody)
+        QCOMPARE(::seteuid(0), 0);
+    if (bindMounted)
+        ::umount2(name.constData(), MNT_DETACH);
+    if (!bindMounted && !root)
+        ::chmod(folderName.constData(), 0755);
+
+    QCOMPARE(error, QString());
+    const QByteArray expected = expectedRecord(model, 0, "Advertise", "[in place]");
+    QCOMPARE(readAll(bindMounted ? dir.filePath("source.csv") : fileName), expected);
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"log.csv"}); // no temporary file left behind
 }
 
 QTEST_GUILESS_MAIN(tst_CaptureLog)

@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -88,6 +89,9 @@ QString expectedDetail(QByteArrayView bytes)
 {
     QString text = DecodePayload(HexText(bytes));
     text.remove(QChar(u'\0'));
+    // Only a CR LF pair breaks the line; a lone CR or LF shows as the line-break symbol.
+    static const QRegularExpression lone(QStringLiteral("\r(?!\n)|(?<!\r)\n"));
+    text.replace(lone, QStringLiteral(u"\u21B5"));
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 

@@ -5,8 +5,10 @@
 #include "windowprobe.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,14 +18,18 @@
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
+#include <QWheelEvent>
+#include <QtTest/qtestspontaneevent.h>
 
 namespace {
 
 struct Harness
 {
     ScriptedDialogs* dialogs = new ScriptedDialogs;
-    MainWindow window{std::unique_ptr<CaptureComponent>(new FakeCapture({"lo (Loopback)"})),
+    FakeCapture* capture = new FakeCapture({"lo (Loopback)"});
+    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
                       std::unique_ptr<Dialogs>(dialogs)};
+    WindowProbe probe{window};
 
     Harness()
     {
@@ -31,6 +37,23 @@ struct Harness
         window.Form_Load();
     }
     template <typename T> T* child(const char* name) { return window.findChild<T*>(name); }
+    // Gives the window the keyboard, as a click on its title bar would.
+    bool activate()
+    {
+        QApplication::setActiveWindow(&window);
+        return QTest::qWaitForWindowActive(&window);
+    }
+    bool focus(const char* name)
+    {
+        child<QWidget>(name)->setFocus(Qt::OtherFocusReason);
+        return QTest::qWaitFor([&] { return child<QWidget>(name)->hasFocus(); });
+    }
+    // Nothing was asked of the capture component after its start-up call.
+    bool nothingChosen() const
+    {
+        return probe.state() == CaptureState::NoAdapter &&
+               capture->m_calls == QStringList{"startup"};
+    }
 };
 
 QRect twips(int left, int top, int width, int height)
@@ -55,6 +78,12 @@ private slots:
     void statusPanels();
     void keyboardOrder();
     void lineBreaksShowOnOneLine();
+    void columnsStartAtTheirWidths_data();
+    void columnsStartAtTheirWidths();
+    void focusReachingList1ChoosesNothing_data();
+    void focusReachingList1ChoosesNothing();
+    void typingInCombo1ChoosesNothing();
+    void wheelOverCombo1ActsOnlyWithFocus();
 };
 
 void tst_MainWindow::frame()
@@ -182,6 +211,92 @@ void tst_MainWindow::lineBreaksShowOnOneLine()
     QVERIFY(delegate);
     QCOMPARE(delegate->displayText(QString("[x]\r\nok\r\n!"), QLocale::c()),
              QStringLiteral(u"[x]\u21B5ok\u21B5!"));
+}
+
+void tst_MainWindow::columnsStartAtTheirWidths_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("twips");
+    QTest::newRow("No") << 0 << 800;
+    QTest::newRow("Date") << 1 << 2500;
+    QTest::newRow("Size") << 2 << 800;
+    QTest::newRow("Type") << 3 << 1400;
+    QTest::newRow("Data") << 4 << 5400;
+}
+
+void tst_MainWindow::columnsStartAtTheirWidths()
+{
+    QFETCH(int, column);
+    QFETCH(int, twips);
+    Harness h;
+    QHeaderView* header = h.child<QTableView>("ListView1")->horizontalHeader();
+    QCOMPARE(header->sectionSize(column), qRound(twips / 15.0));
+    QCOMPARE(header->sectionResizeMode(column), QHeaderView::Interactive); // the user may resize
+}
+
+void tst_MainWindow::focusReachingList1ChoosesNothing_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::newRow("Tab from combo1") << "combo1" << int(Qt::Key_Tab) << int(Qt::NoModifier);
+    // The buttons are disabled with no adapter chosen, so the focus goes round to List1.
+    QTest::newRow("Shift+Tab from ListView1")
+        << "ListView1" << int(Qt::Key_Backtab) << int(Qt::ShiftModifier);
+}
+
+void tst_MainWindow::focusReachingList1ChoosesNothing()
+{
+    QFETCH(QString, from);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    Harness h;
+    QVERIFY(h.activate());
+    QVERIFY(h.focus(qPrintable(from)));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QTRY_VERIFY(h.child<QListWidget>("List1")->hasFocus());
+    QVERIFY2(h.nothingChosen(), qPrintable(h.capture->m_calls.join(", ")));
+
+    h.probe.chooseInList(0); // a click is a choice
+    QCOMPARE(h.probe.state(), CaptureState::Running);
+}
+
+void tst_MainWindow::typingInCombo1ChoosesNothing()
+{
+    Harness h;
+    QVERIFY(h.activate());
+    QVERIFY(h.focus("combo1"));
+    QWidget* typing = QApplication::focusWidget();
+    QTest::keyClicks(typing, "(1");
+    QCOMPARE(h.child<QComboBox>("combo1")->currentText(), QString("(1")); // nothing completed
+    QTest::keyClicks(typing, ") lo (Loopback)");
+    QTest::keyClick(typing, Qt::Key_Return);
+    QVERIFY(h.focus("ListView1")); // leaving the field chooses nothing either
+    QVERIFY2(h.nothingChosen(), qPrintable(h.capture->m_calls.join(", ")));
+}
+
+void tst_MainWindow::wheelOverCombo1ActsOnlyWithFocus()
+{
+    Harness h;
+    QVERIFY(h.activate());
+    auto* combo = h.child<QComboBox>("combo1");
+    // As from the mouse: spontaneous, so that the application may first give the focus to a
+    // widget that takes it by the wheel.
+    auto turnWheel = [](QWidget* under) {
+        const QPointF at = QRectF(under->rect()).center();
+        QWheelEvent wheel(at, under->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&wheel);
+        QApplication::sendEvent(under, &wheel);
+    };
+    QVERIFY(h.focus("ListView1"));
+    turnWheel(combo->lineEdit()); // on the way past, over its text field
+    QCOMPARE(combo->currentIndex(), -1);
+    QVERIFY2(h.nothingChosen(), qPrintable(h.capture->m_calls.join(", ")));
+
+    QVERIFY(h.focus("combo1"));
+    turnWheel(combo);
+    QCOMPARE(h.probe.state(), CaptureState::Ready);
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -41,6 +41,7 @@ private slots:
     void textFillsTheWindow();
     void doubleClickOpensTheSelectedRow();
     void noSelectedRowNoWindow();
+    void everyShowingStartsAfresh();
 };
 
 void tst_PacketWindow::wholeDecodedText_data()
@@ -51,6 +52,14 @@ void tst_PacketWindow::wholeDecodedText_data()
     QTest::newRow("218 breaks the line") << QByteArray("2A2A2D5B78DA6F6BDA21") << "**-[x\nok\n!";
     QTest::newRow("code 0 left out") << QByteArray("2A2A2A5B41000042") << "***[AB";
     QTest::newRow("license") << QByteArray("5555555531") << "UUUU1";
+    // A byte below 16 has one hex digit, so bytes 0 and D6 give the digits 0D6: code 13.
+    QTest::newRow("lone CR stays on the line")
+        << QByteArray("2A2A2A5B6100D6250D") << QStringLiteral(u"***[a\u21B5b]");
+    QTest::newRow("lone LF stays on the line")
+        << QByteArray("2A2A2A5B6100A6250D") << QStringLiteral(u"***[a\u21B5b]");
+    QTest::newRow("LF CR is no pair")
+        << QByteArray("2A2A2A5B00A0D50D") << QStringLiteral(u"***[\u21B5\u21B5]");
+    QTest::newRow("CR LF pair breaks the line") << QByteArray("2A2A2A5B00D0A50D") << "***[\n]";
 }
 
 void tst_PacketWindow::wholeDecodedText()
@@ -131,6 +140,40 @@ void tst_PacketWindow::noSelectedRowNoWindow()
     capture->deliver({packet("2A2A2A5B48695D")});
     window.ListView1_DblClick(); // would block on a modal window if one opened
     QVERIFY(!QApplication::activeModalWidget());
+}
+
+void tst_PacketWindow::everyShowingStartsAfresh()
+{
+    auto* capture = new FakeCapture({"NIC (Microsoft's Packet Scheduler)"});
+    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
+                      std::unique_ptr<Dialogs>(new ScriptedDialogs)};
+    window.Form_Load();
+    capture->deliver({packet("2A2A2A5B48695D")});
+    window.findChild<QAbstractItemView*>("ListView1")->setCurrentIndex(window.model().index(0, 0));
+
+    bool openAfterEscape = false;
+    QTimer::singleShot(0, this, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        QTest::keyClick(modal->findChild<QPlainTextEdit*>("Text1"), Qt::Key_Escape);
+        openAfterEscape = modal->isVisible();
+        modal->setWindowState(Qt::WindowMaximized); // as the user leaves it
+        modal->close();
+    });
+    window.ListView1_DblClick();
+    QVERIFY(openAfterEscape);
+
+    Qt::WindowStates state;
+    QRect shown;
+    QTimer::singleShot(0, this, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        state = modal->windowState();
+        shown = modal->geometry();
+        modal->close();
+    });
+    window.ListView1_DblClick();
+    QCOMPARE(state, Qt::WindowStates(Qt::WindowNoState));
+    QCOMPARE(shown.size(), QSize(556, 288)); // 8340 x 4320 twips
+    QCOMPARE(shown.center(), window.geometry().center());
 }
 
 QTEST_MAIN(tst_PacketWindow)

@@ -5,6 +5,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -48,6 +49,7 @@ private slots:
     void inputBoxShowsPromptAndDefault_data();
     void inputBoxShowsPromptAndDefault();
     void busyCursor();
+    void longFileNameFitsTheScreen();
 };
 
 void tst_QtDialogs::messageBoxCarriesTheApplicationTitle()
@@ -161,6 +163,32 @@ void tst_QtDialogs::busyCursor()
         dialogs.setBusy(true);
     }
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr); // never left busy
+}
+
+void tst_QtDialogs::longFileNameFitsTheScreen()
+{
+    QWidget window;
+    QtDialogs dialogs(&window);
+    const QString name = "/tmp/" + QString(5000, u'x') + "/log.csv";
+    QRect screen, box, ok;
+    QString text;
+    DialogHand hand([&](QWidget* dialog) {
+        auto* message = qobject_cast<QMessageBox*>(dialog);
+        screen = message->screen()->availableGeometry();
+        box = message->frameGeometry();
+        ok = message->button(QMessageBox::Ok)->geometry();
+        ok.moveTopLeft(message->button(QMessageBox::Ok)->mapTo(message, QPoint()));
+        text = message->text();
+        message->button(QMessageBox::Ok)->click();
+    });
+    dialogs.messageBox("The log could not be written to \"" + name + "\":\r\nNo room");
+    QVERIFY(hand.seen());
+    QVERIFY2(box.height() <= screen.height() && box.width() <= screen.width(),
+             qPrintable(QString("%1 x %2").arg(box.width()).arg(box.height())));
+    QVERIFY(QRect(QPoint(), box.size()).contains(ok)); // the button is in sight
+    QVERIFY2(text.startsWith("The log could not be written to \"/tmp/xx"), qPrintable(text));
+    QVERIFY2(text.endsWith("xx/log.csv\":\nNo room"), qPrintable(text)); // the reason stays
+    QVERIFY(text.contains(QChar(0x2026)));                               // middle left out
 }
 
 QTEST_MAIN(tst_QtDialogs)

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -46,6 +48,10 @@ char* writeField(char* w, QStringView text, bool markLineBreaks)
     return w;
 }
 
+// A pipe or device whose reader takes nothing for this long has stopped reading; the save
+// gives up instead of holding the window for as long as the reader waits.
+constexpr int StallLimitSeconds = 3;
+
 // A full disk shows first as a short write with no error set, and QSaveFile would still commit
 // that file; so every byte is accounted for, and the write that finds no room names the reason.
 bool writeAll(QIODevice& device, const QByteArray& bytes)
@@ -59,7 +65,35 @@ bool writeAll(QIODevice& device, const QByteArray& bytes)
     return true;
 }
 
-bool writeRows(const PacketListModel& model, QIODevice& device)
+// Writes to a descriptor opened non-blocking, waiting for room only while the reader makes
+// progress. Returns an empty text when everything went out, otherwise the reason.
+QString writeAll(int fd, const QByteArray& bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written > 0) {
+            done += written;
+            continue;
+        }
+        if (written == 0)
+            return qt_error_string(ENOSPC);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return qt_error_string(errno);
+        pollfd room{fd, POLLOUT, 0};
+        const int ready = ::poll(&room, 1, StallLimitSeconds * 1000);
+        if (ready == 0)
+            return QStringLiteral("Nothing more could be written to it for %1 seconds.")
+                .arg(StallLimitSeconds);
+        if (ready < 0 && errno != EINTR)
+            return qt_error_string(errno);
+    }
+    return {};
+}
+
+// Gathers the rows into chunks and hands each to write, which says whether it went out.
+template <typename Write> bool writeRows(const PacketListModel& model, Write write)
 {
     QByteArray buffer;
     buffer.reserve(ChunkBytes + ChunkBytes / 4);
@@ -69,12 +103,12 @@ bool writeRows(const PacketListModel& model, QIODevice& device)
             fields[column] = model.text(row, column);
         CaptureLog::appendRecord(buffer, fields);
         if (buffer.size() >= ChunkBytes) {
-            if (!writeAll(device, buffer))
+            if (!write(buffer))
                 return false;
             buffer.resize(0); // keeps the capacity for the next chunk
         }
     }
-    return writeAll(device, buffer);
+    return write(buffer);
 }
 
 QString failure(const QString& fileName, const QString& reason)
@@ -93,42 +127,62 @@ QString openFailure(const QString& fileName, const QString& qtReason)
     return qtReason;
 }
 
+// Writes the file itself rather than a new one renamed over it. Devices and pipes must keep
+// their identity (renaming over a device node would replace the node, and we run with the
+// rights to do so); a regular file is emptied first. The non-blocking open keeps a pipe without
+// a reader from hanging the window, and a reader that stops reading is given up on.
+QString writeInPlace(const PacketListModel& model, const QString& fileName, int flags)
+{
+    const int fd = ::open(QFile::encodeName(fileName).constData(),
+                          O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags);
+    if (fd < 0)
+        return failure(fileName, qt_error_string(errno));
+    const SigpipeHold hold;
+    QString reason;
+    writeRows(model, [&](const QByteArray& chunk) {
+        reason = writeAll(fd, chunk);
+        return reason.isEmpty();
+    });
+    if (::close(fd) != 0 && reason.isEmpty() && errno != EINTR)
+        reason = qt_error_string(errno);
+    return reason.isEmpty() ? QString() : failure(fileName, reason);
+}
+
+// Writing the existing file in place is the way left when no new file can take its name: its
+// folder refuses new files or renames (the user may write the file but not the folder, or the
+// file is bind-mounted). Not when the disk is full, where emptying the old log would lose it.
+bool mayReplaceInPlace(const QString& fileName)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(fileName).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    struct statvfs disk;
+    const QByteArray folder = QFile::encodeName(QFileInfo(fileName).absolutePath());
+    return ::statvfs(folder.constData(), &disk) != 0 || disk.f_blocks == 0 || disk.f_bavail > 0;
+}
+
 // A regular file is written beside the old one and renamed over it only when complete, so a
 // failure leaves the old log as it was.
 QString writeReplacing(const PacketListModel& model, const QString& fileName)
 {
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+    file.setDirectWriteFallback(true); // Qt's own way past a folder that refuses new files
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        // The reason QSaveFile gives is about its temporary file, which the user never named.
+        if (mayReplaceInPlace(fileName))
+            return writeInPlace(model, fileName, O_TRUNC);
         return failure(fileName, openFailure(fileName, file.errorString()));
-    if (!writeRows(model, file)) {
+    }
+    if (!writeRows(model, [&](const QByteArray& chunk) { return writeAll(file, chunk); })) {
         const QString reason = file.errorString();
         file.cancelWriting();
         return failure(fileName, reason);
     }
-    if (!file.commit())
-        return failure(fileName, file.errorString());
-    return {};
-}
-
-// A device or a pipe must keep its identity: renaming a new file over it would replace the
-// device node itself, and we run with the rights to do so. It is written in place instead. The
-// non-blocking open keeps a pipe without a reader from hanging the window.
-QString writeInPlace(const PacketListModel& model, const QString& fileName)
-{
-    const int fd = ::open(QFile::encodeName(fileName).constData(),
-                          O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return failure(fileName, qt_error_string(errno));
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    QFile file;
-    if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFile::AutoCloseHandle)) {
-        ::close(fd);
+    if (!file.commit()) {
+        if (file.error() == QFileDevice::RenameError && mayReplaceInPlace(fileName))
+            return writeInPlace(model, fileName, O_TRUNC);
         return failure(fileName, file.errorString());
     }
-    const SigpipeHold hold;
-    if (!writeRows(model, file))
-        return failure(fileName, file.errorString());
-    file.close();
     return {};
 }
 
@@ -164,7 +218,7 @@ QString CaptureLog::write(const PacketListModel& model, const QString& fileName)
     if (::stat(QFile::encodeName(fileName).constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
         if (S_ISDIR(status.st_mode))
             return failure(fileName, qt_error_string(EISDIR));
-        return writeInPlace(model, fileName);
+        return writeInPlace(model, fileName, 0);
     }
     return writeReplacing(model, fileName);
 }

@@ -60,6 +60,9 @@ MainWindow::MainWindow(std::unique_ptr<CaptureComponent> component,
 
 MainWindow::~MainWindow()
 {
+    // Widgets losing the focus as they go must not reach the controller any more.
+    m_combo1->disconnect(this);
+    m_List1->disconnect(this);
     // Stop the capture thread before anything it reports to goes away.
     m_oPacketX.reset();
 }

@@ -90,6 +90,7 @@ private:
     void createMenus();
     void setKeyboardOrder();
     void connectCapture();
+    bool isStrayWheel(QObject* watched, QEvent* event) const;
 
     std::unique_ptr<Dialogs> m_dialogs;
     std::unique_ptr<CaptureComponent> m_oPacketX;

@@ -132,7 +132,7 @@ void MainWindow::createControls()
     QHeaderView* columns = m_ListView1->horizontalHeader();
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     columns->setHighlightSections(false);
-    columns->setStretchLastSection(true);
+    columns->setStretchLastSection(false); // "Data" keeps its width; the user may widen it
     connect(m_ListView1, &QTableView::doubleClicked, this, &MainWindow::ListView1_DblClick);
 
     m_Label1 = place(new QLabel(QStringLiteral("Network Adapter"), m_client), "Label1",
@@ -142,9 +142,15 @@ void MainWindow::createControls()
     m_combo1 = place(new QComboBox(m_client), "combo1", QStringLiteral("Network Adapter"), 45, 6105,
                      11160, 330);
     m_combo1->setFont(arial());
-    m_combo1->setEditable(true); // its text field takes typing, which changes nothing
+    m_combo1->setEditable(true);
     m_combo1->setInsertPolicy(QComboBox::NoInsert);
+    // Its text field takes typing, which changes nothing: no entry is completed, and neither
+    // Return nor leaving the field chooses the entry whose text was typed.
+    m_combo1->setCompleter(nullptr);
+    disconnect(m_combo1->lineEdit(), SIGNAL(returnPressed()), m_combo1, nullptr);
+    disconnect(m_combo1->lineEdit(), SIGNAL(editingFinished()), m_combo1, nullptr);
     m_Label1->setBuddy(m_combo1);
+    m_combo1->setFocusPolicy(Qt::StrongFocus); // the wheel alone must not give it the focus
     m_combo1->installEventFilter(this);
     m_combo1->lineEdit()->installEventFilter(this);
     connect(m_combo1, &QComboBox::activated, this,
@@ -166,9 +172,12 @@ void MainWindow::createControls()
 
     m_List1 = place(new QListWidget(m_client), "List1", QStringLiteral("Adapters"), 105, 7635,
                     11025, 840);
-    connect(m_List1, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0)
-            m_controller->List1_Click(row);
+    // Focus arriving makes an entry current without selecting it; only a moved selection (the
+    // arrow keys or a click) is a choice.
+    connect(m_List1, &QListWidget::itemSelectionChanged, this, [this] {
+        const QModelIndexList selected = m_List1->selectionModel()->selectedRows();
+        if (!selected.isEmpty())
+            m_controller->List1_Click(selected.first().row());
     });
 
     m_port = place(new QLineEdit(QStringLiteral("4111"), m_client), "port", QStringLiteral("Port"),
@@ -212,12 +221,22 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
                 return true;
         }
     }
+    if (isStrayWheel(watched, event))
+        return true;
     // The status bar keeps to the bottom edge and full width; nothing else moves.
     if (watched == m_client && event->type() == QEvent::Resize) {
         const int height = Twips::toPixels(420);
         m_StatusBar1->setGeometry(0, m_client->height() - height, m_client->width(), height);
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool MainWindow::isStrayWheel(QObject* watched, QEvent* event) const
+{
+    // The wheel turned while the pointer passes over the drop-down on its way elsewhere must not
+    // change the adapter; only a drop-down that has the keyboard focus takes it.
+    return watched == m_combo1 && event->type() == QEvent::Wheel && !m_combo1->hasFocus() &&
+           !m_combo1->lineEdit()->hasFocus();
 }
 
 void MainWindow::addListColumns()

@@ -3,7 +3,35 @@
 #include "payloaddecoder.h"
 #include "twips.h"
 
+#include <QKeyEvent>
 #include <QPlainTextEdit>
+
+namespace {
+
+// The text box breaks lines only at the CR LF pairs. A lone CR or LF stays in the text as the
+// list's line-break symbol, since the text box would break the line at either of them.
+QString shownText(QString decoded)
+{
+    // A text box holds no character with code 0: the characters around it close up, and a CR
+    // and LF that meet that way make a pair.
+    decoded.remove(QChar(u'\0'));
+    QString shown;
+    shown.reserve(decoded.size());
+    for (qsizetype i = 0; i < decoded.size(); ++i) {
+        const QChar c = decoded[i];
+        if (c == u'\r' && i + 1 < decoded.size() && decoded[i + 1] == u'\n') {
+            shown += u'\n';
+            ++i;
+        } else if (c == u'\r' || c == u'\n') {
+            shown += QChar(0x21B5);
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+} // namespace
 
 PacketWindow::PacketWindow(QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -28,9 +56,20 @@ PacketWindow::PacketWindow(QWidget* parent)
 
 int PacketWindow::exec()
 {
-    resize(Twips::toPixels(8340), Twips::toPixels(4320));
+    startAfresh();
     Form_Load();
     return QDialog::exec();
+}
+
+void PacketWindow::startAfresh()
+{
+    // Closing only hides the window; every showing starts as a new window would, whatever the
+    // user made of the last one.
+    setWindowState(Qt::WindowNoState);
+    QRect client(QPoint(), QSize(Twips::toPixels(8340), Twips::toPixels(4320)));
+    if (const QWidget* owner = parentWidget())
+        client.moveCenter(owner->geometry().center());
+    setGeometry(client);
 }
 
 void PacketWindow::Form_Load()
@@ -41,17 +80,21 @@ void PacketWindow::Form_Load()
 
 void PacketWindow::Command1_Click()
 {
-    QString decoded = DecodePayload(m_Text2);
-    // A text box holds no character with code 0: the characters around it close up.
-    decoded.remove(QChar(u'\0'));
-    decoded.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     // Set once: a long packet must not be appended to the widget piece by piece.
-    m_Text1->setPlainText(decoded);
+    m_Text1->setPlainText(shownText(DecodePayload(m_Text2)));
 }
 
 QString PacketWindow::text() const
 {
     return m_Text1->toPlainText();
+}
+
+void PacketWindow::keyPressEvent(QKeyEvent* event)
+{
+    // The window has no buttons: it closes only by its close button or its system menu.
+    if (event->key() == Qt::Key_Escape)
+        return;
+    QDialog::keyPressEvent(event);
 }
 
 void PacketWindow::resizeEvent(QResizeEvent* event)

@@ -27,9 +27,12 @@ public:
     void Command1_Click();
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void startAfresh();
+
     Packet m_oPacket;
     QString m_Text2; // the hex text; never shown
     QPlainTextEdit* m_Text1;

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTest>
 #include <QToolButton>
 
 QString WindowProbe::panel(int number) const
@@ -55,7 +56,9 @@ void WindowProbe::chooseInCombo(int index) const
 
 void WindowProbe::chooseInList(int index) const
 {
-    m_window.findChild<QListWidget*>(QStringLiteral("List1"))->setCurrentRow(index);
+    auto* list = m_window.findChild<QListWidget*>(QStringLiteral("List1"));
+    const QRect entry = list->visualItemRect(list->item(index));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, entry.center());
 }
 
 QStringList WindowProbe::comboEntries() const

@@ -21,7 +21,7 @@ public:
     QString port() const;
     void setPort(const QString& text) const;
     void chooseInCombo(int index) const;
-    void chooseInList(int index) const;
+    void chooseInList(int index) const; // a click on the entry
     QStringList comboEntries() const;
     QStringList listEntries() const;
 
