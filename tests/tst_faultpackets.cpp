@@ -89,9 +89,9 @@ QString expectedDetail(QByteArrayView bytes)
 {
     QString text = DecodePayload(HexText(bytes));
     text.remove(QChar(u'\0'));
-    // Only a CR LF pair breaks the line; a lone CR or LF shows as the line-break symbol.
+    // Only a CR LF pair breaks the line; a lone CR or LF shows as a space, as in the list.
     static const QRegularExpression lone(QStringLiteral("\r(?!\n)|(?<!\r)\n"));
-    text.replace(lone, QStringLiteral(u"\u21B5"));
+    text.replace(lone, QStringLiteral(" "));
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }
 

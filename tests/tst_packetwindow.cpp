@@ -54,11 +54,11 @@ void tst_PacketWindow::wholeDecodedText_data()
     QTest::newRow("license") << QByteArray("5555555531") << "UUUU1";
     // A byte below 16 has one hex digit, so bytes 0 and D6 give the digits 0D6: code 13.
     QTest::newRow("lone CR stays on the line")
-        << QByteArray("2A2A2A5B6100D6250D") << QStringLiteral(u"***[a\u21B5b]");
+        << QByteArray("2A2A2A5B6100D6250D") << QStringLiteral("***[a b]");
     QTest::newRow("lone LF stays on the line")
-        << QByteArray("2A2A2A5B6100A6250D") << QStringLiteral(u"***[a\u21B5b]");
+        << QByteArray("2A2A2A5B6100A6250D") << QStringLiteral("***[a b]");
     QTest::newRow("LF CR is no pair")
-        << QByteArray("2A2A2A5B00A0D50D") << QStringLiteral(u"***[\u21B5\u21B5]");
+        << QByteArray("2A2A2A5B00A0D50D") << QStringLiteral("***[  ]");
     QTest::newRow("CR LF pair breaks the line") << QByteArray("2A2A2A5B00D0A50D") << "***[\n]";
 }
 

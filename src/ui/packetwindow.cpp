@@ -8,8 +8,8 @@
 
 namespace {
 
-// The text box breaks lines only at the CR LF pairs. A lone CR or LF stays in the text as the
-// list's line-break symbol, since the text box would break the line at either of them.
+// The text box breaks lines only at the CR LF pairs. A lone CR or LF shows as a space, as in the
+// list, since the text box would break the line at either of them.
 QString shownText(QString decoded)
 {
     // A text box holds no character with code 0: the characters around it close up, and a CR
@@ -23,7 +23,7 @@ QString shownText(QString decoded)
             shown += u'\n';
             ++i;
         } else if (c == u'\r' || c == u'\n') {
-            shown += QChar(0x21B5);
+            shown += u' ';
         } else {
             shown += c;
         }
