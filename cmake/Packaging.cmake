@@ -10,8 +10,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 packet with its capture time, size, message type and decoded message text, and saves\n\
 the list as a CSV capture log.\n\
 .\n\
-Only root and the members of the group kintosniffer may run the program; it carries\n\
-the capabilities cap_net_raw and cap_net_admin, so they capture without root.")
+Anyone may start the program, which holds no privilege. It captures through a small\n\
+helper that only root and the members of the group kintosniffer may run; the helper\n\
+holds the capability cap_net_raw and gives it up once its capture is open.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

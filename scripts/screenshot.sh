@@ -14,7 +14,7 @@ fi
 KINTO_SETUP_ONLY=1 bash scripts/setup.sh
 command -v import >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq imagemagick
 
-program=$(realpath "${1:-${KINTO_BUILD_DIR:-build}/src/app/kintosniffer}")
+program=$(realpath "${1:-${KINTO_BUILD_DIR:-build}/bin/kintosniffer}")
 member=root
 netns=kintoshot-$$
 out=docs/screenshots/main-window.png

@@ -18,6 +18,7 @@ fail() {
 
 expected=(
     usr/bin/kintosniffer
+    usr/libexec/kintosniffer/kintosniffer-capture
     "usr/share/applications/$app_id.desktop"
     "usr/share/metainfo/$app_id.metainfo.xml"
     usr/share/man/man1/kintosniffer.1.gz

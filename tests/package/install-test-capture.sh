@@ -12,7 +12,8 @@ spawn_in_ns() {
     pids+=("$spawned")
 }
 
-start_session() {
+# A network namespace with only a loopback adapter, and a display in it.
+start_display() {
     ip netns add "$netns"
     in_ns ip link set lo up
     spawn_in_ns "$work/xvfb.pid" Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x1024x24 \
@@ -22,20 +23,32 @@ start_session() {
         return 1
     }
     display=:$(head -n 1 "$work/display")
+}
 
+# Starts the installed program as the given user on that display; more arguments are settings
+# of its environment (NAME=VALUE).
+start_program() {
+    local user=$1
+    shift
     # Qt's run-time directory goes with the test's files, not to /tmp/runtime-USER.
-    mkdir -m 700 "$work/logs" "$work/runtime"
-    chown "$member:" "$work/logs" "$work/runtime"
-    spawn_in_ns "$work/session.pid" runuser -u "$member" -- env DISPLAY="$display" \
-        XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "$program" \
-        >"$work/program.log" 2>&1 </dev/null
+    mkdir -p -m 700 "$work/logs" "$work/runtime-$user"
+    chown "$user:" "$work/runtime-$user"
+    chown "$member:" "$work/logs"
+    log=$work/program-$user.log
+    spawn_in_ns "$work/session.pid" runuser -u "$user" -- env DISPLAY="$display" \
+        XDG_RUNTIME_DIR="$work/runtime-$user" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "$@" "$program" \
+        >"$log" 2>&1 </dev/null
     session_pids=("${pids[@]: -2}")
+}
+
+start_session() {
+    start_display && start_program "$member"
 }
 
 # Without an adapter chosen at start-up the program asks for one first.
 dismiss_adapter_question() {
     wait_until 30 window_count_is '^Kinto Sniffer$' 2 || {
-        fail "no main window and question 'Select adapter from list': $(cat "$work/program.log")"
+        fail "no main window and question 'Select adapter from list': $(cat "$log")"
         return 1
     }
     local a b
@@ -63,7 +76,7 @@ choose_loopback() {
     for entry in 1 2 3 4 5 6 7 8; do
         x key ctrl+g
         wait_until 10 capturing || {
-            fail "Start (Ctrl+G) opened no capture on entry $entry: $(cat "$work/program.log")"
+            fail "Start (Ctrl+G) opened no capture on entry $entry: $(cat "$log")"
             return 1
         }
         iface=$(capture_interface)
@@ -166,7 +179,74 @@ check_member_captures() {
     if save_all_rows; then
         check_capture_log
     else
-        fail "File > Save Log wrote no complete capture log: $(cat "$work/program.log")"
+        fail "File > Save Log wrote no complete capture log: $(cat "$log")"
     fi
+    exit_program
+}
+
+# A member's own Qt style plugin, loaded into the window, finds no capability to use; and a
+# window killed while it captures leaves no capture helper behind.
+check_plugin_and_kill() {
+    local plugins=$work/$member/plugins capabilities=$work/$member/capabilities.txt helper_id
+    cmake -S "$here/styleplugin" -B "$work/styleplugin" -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+        cmake --build "$work/styleplugin" >/dev/null || {
+        fail "the style plugin did not build"
+        return 0
+    }
+    install -D -m 644 -o "$member" "$work/styleplugin/libkintostyleprobe.so" \
+        "$plugins/styles/libkintostyleprobe.so"
+    start_program "$member" HOME="$work/$member" QT_PLUGIN_PATH="$plugins" \
+        QT_STYLE_OVERRIDE=kintoprobe
+    dismiss_adapter_question || return 0
+    if [ "$(grep -cE '^Cap(Inh|Prm|Eff|Amb):\s+0{16}$' "$capabilities" 2>/dev/null)" = 4 ]; then
+        pass "a plugin of $member's, loaded into the window, finds no capability"
+    else
+        fail "the plugin in the window found: $(tr '\n' ' ' <"$capabilities" 2>/dev/null)"
+    fi
+    choose_loopback || return 0
+    helper_id=$(helper_pid)
+    [ -n "$helper_id" ] || {
+        fail "no capture helper runs beside the capturing window"
+        return 0
+    }
+    kill -KILL "$program_pid"
+    if wait_until 10 gone "$helper_id"; then
+        pass "the capture helper ends with a window killed by SIGKILL"
+    else
+        fail "the capture helper $helper_id outlives the killed window"
+    fi
+    wait_until 10 gone "$program_pid"
+    local pid
+    for pid in "${session_pids[@]}" "$program_pid"; do
+        forget_pid "$pid"
+    done
+}
+
+# Someone outside the group starts the window and presses Start: a message says what to do.
+check_outsider_told_about_group() {
+    start_program "$outsider"
+    dismiss_adapter_question || return 0
+    x windowfocus --sync "$main" mousemove --window "$main" 200 $(($(geometry "$main" HEIGHT) - 44)) \
+        click 1
+    x key Down Up ctrl+g
+    wait_until 10 window_count_is '^Kinto Sniffer$' 2 || {
+        fail "Start showed no message to $outsider: $(cat "$log")"
+        return 0
+    }
+    local box text
+    box=$(windows '^Kinto Sniffer$' | while read -r w; do
+        [ "$w" != "$main" ] && echo "$w"
+    done)
+    # A message box copies its text with Ctrl+C.
+    x windowfocus --sync "$box" key ctrl+c
+    text=$(in_ns env DISPLAY="$display" timeout 5 xclip -o -selection clipboard 2>&1)
+    if [[ "$text" == *"Capturing needs membership of the group $group."* &&
+        "$text" == *"sudo adduser $outsider $group"* && "$text" != *root* ]]; then
+        pass "$outsider is told to join the group $group"
+    else
+        fail "$outsider was told: $text"
+    fi
+    x windowfocus --sync "$box" key Return
+    wait_until 10 window_count_is '^Kinto Sniffer$' 1 || fail "the message stays open"
     exit_program
 }

@@ -38,34 +38,20 @@ dpkg_locked() {
 check_installed_rights() {
     local rights caps
     rights=$(stat -c '%U:%G %a' "$program")
-    if [ "$rights" = "root:$group 750" ]; then
-        pass "$program is root:$group 0750"
-    else
-        fail "$program is $rights, not root:$group 750"
-    fi
+    [ "$rights" = "root:root 755" ] && pass "$program is root:root 0755: anyone may start it" ||
+        fail "$program is $rights, not root:root 755"
     caps=$(getcap "$program")
-    if [[ "$caps" == *"cap_net_admin,cap_net_raw=eip"* ]]; then
-        pass "$program carries cap_net_admin,cap_net_raw=eip"
-    else
-        fail "$program capabilities: '$caps'"
-    fi
+    [ -z "$caps" ] && pass "$program holds no capability" || fail "$program holds '$caps'"
+    rights=$(stat -c '%U:%G %a' "$helper")
+    [ "$rights" = "root:$group 750" ] && pass "$helper is root:$group 0750" ||
+        fail "$helper is $rights, not root:$group 750"
+    caps=$(getcap "$helper")
+    [ "$caps" = "$helper cap_net_raw=ep" ] && pass "$helper holds cap_net_raw alone" ||
+        fail "$helper capabilities: '$caps'"
     if [ "$(getent group "$group" | cut -d: -f3)" -lt 1000 ]; then
         pass "$group is a system group"
     else
         fail "$group is missing or not a system group"
-    fi
-}
-
-# runuser, not setpriv: setpriv keeps root's capabilities up to the exec, which then passes the
-# mode bits that should stop the user.
-check_outsider_cannot_run() {
-    local rc=0
-    runuser -u "$outsider" -- env -u DISPLAY "$program" >"$work/outsider.log" 2>&1 </dev/null ||
-        rc=$?
-    if [ "$rc" -ne 0 ] && grep -q "Permission denied" "$work/outsider.log"; then
-        pass "$outsider (not in $group) cannot execute $program"
-    else
-        fail "$outsider ran $program: exit $rc, $(cat "$work/outsider.log")"
     fi
 }
 
@@ -79,8 +65,8 @@ check_nothing_left() {
         echo "LEFT: group $group"
         left=1
     fi
-    if dpkg-statoverride --list "$program" >/dev/null; then
-        echo "LEFT: $(dpkg-statoverride --list "$program")"
+    if dpkg-statoverride --list "$helper" >/dev/null; then
+        echo "LEFT: $(dpkg-statoverride --list "$helper")"
         left=1
     fi
     while read -r f; do
@@ -127,9 +113,10 @@ windows() { x search --onlyvisible --name "$1" 2>/dev/null || true; }
 window_count_is() { [ "$(windows "$1" | wc -l)" -eq "$2" ]; }
 geometry() { x getwindowgeometry --shell "$1" | sed -n "s/^$2=//p"; }
 
-# The adapter of the program's capture socket, as an interface index (none while stopped).
+# The adapter of the capture helper's socket, as an interface index (none while stopped).
 capture_interface() {
     awk -v uid="$(id -u "$member")" 'NR > 1 && $8 == uid { print $5 }' "/proc/$program_pid/net/packet"
 }
+helper_pid() { pgrep -P "$program_pid" -x kintosniffer-ca; }
 capturing() { [ -n "$(capture_interface)" ]; }
 not_capturing() { [ -z "$(capture_interface)" ]; }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Installs the Debian package on this machine and checks what it promises: a member of the group
-# kintosniffer starts the installed program and captures without root, anyone else cannot run it,
-# and removing the package leaves nothing behind. Run as root:
+# Installs the Debian package on this machine and checks what it promises: the window holds no
+# right at all, the capture helper holds cap_net_raw alone and only for the group kintosniffer;
+# a member captures without root, a plugin slipped into the window finds nothing to abuse, a
+# killed window leaves no helper, anyone else is told how to join the group, and removing the
+# package leaves nothing behind. Run as root:
 #   bash tests/package/install-test.sh
 #
 # The member's session (Xvfb, the program, the datagrams) runs in a network namespace of its own
@@ -20,6 +22,7 @@ fi
 package=kintosniffer
 group=kintosniffer
 program=/usr/bin/kintosniffer
+helper=/usr/libexec/kintosniffer/kintosniffer-capture
 member=kintotest-member
 outsider=kintotest-outsider
 netns=kintotest-$$
@@ -82,5 +85,6 @@ for user in "$member" "$outsider"; do
 done
 usermod --append --groups "$group" "$member"
 
-check_outsider_cannot_run
 check_member_captures
+check_plugin_and_kill
+check_outsider_told_about_group
