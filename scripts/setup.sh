@@ -15,8 +15,7 @@ packages=(
     file groff-base                    # install-tree checks (icon sizes, manual page)
     dpkg-dev                           # the Debian package (dpkg-shlibdeps)
     lintian                            # Debian's own checks of the package (install test)
-    xvfb xdotool xclip libcap2-bin passwd  # install test (a desktop, a person's input and
-                                         # clipboard, getcap, useradd)
+    xvfb xdotool libcap2-bin passwd    # install test (a desktop, a person's input, getcap, useradd)
 )
 
 missing=()

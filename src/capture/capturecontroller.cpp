@@ -5,6 +5,8 @@
 #include "captureview.h"
 #include "dialogs.h"
 
+#include <QDebug>
+
 namespace {
 const QString AutomaticAdapter = QStringLiteral("microsoft's packet schedule");
 }
@@ -63,7 +65,7 @@ bool CaptureController::CaptureStart_Click()
     if (!error.isEmpty()) {
         // Shown only after the window tells the truth: nothing is captured.
         showStopped();
-        m_dialogs.messageBox(error);
+        reportFailure(error);
         return false;
     }
     m_view.setCaptureState(CaptureState::Running);
@@ -127,5 +129,12 @@ void CaptureController::applyFilter()
 void CaptureController::onCaptureFailed(const QString& reason)
 {
     showStopped();
+    reportFailure(reason);
+}
+
+void CaptureController::reportFailure(const QString& reason)
+{
+    // Also on standard error, for whoever started the program from a terminal or a script.
+    qWarning().noquote() << reason;
     m_dialogs.messageBox(reason);
 }

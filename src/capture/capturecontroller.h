@@ -35,6 +35,7 @@ public:
 
 private:
     void onCaptureFailed(const QString& reason);
+    void reportFailure(const QString& reason);
     void showStopped();
     QString portPanelText() const;
 
