@@ -1,8 +1,8 @@
 #include "capturecontroller.h"
 #include "mainwindow.h"
 #include "packetlistmodel.h"
-#include "payloaddecoder.h"
 #include "pcapcapture.h"
+#include "referencedecoder.h"
 #include "scripteddialogs.h"
 #include "udpsender.h"
 #include "windowprobe.h"
@@ -64,7 +64,7 @@ void tst_EndToEnd::datagramsBecomeRows()
         QCOMPARE(model.text(row, PacketListModel::Size),
                  QString::number(42 + payloads[row].size()));
         // The message is found in the whole frame, headers included, exactly as decoded here.
-        const MessageClass expected = ClassifyMessage(DecodePayload(HexText(bytes)));
+        const ReferenceDecoder::Message expected = ReferenceDecoder::decodePacket(bytes);
         QCOMPARE(model.text(row, PacketListModel::Type), expected.type);
         QCOMPARE(model.text(row, PacketListModel::Data), expected.data);
         advertised += expected.type == "Advertise";

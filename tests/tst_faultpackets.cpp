@@ -7,8 +7,8 @@
 #include "mainwindow.h"
 #include "packetlistmodel.h"
 #include "packetwindow.h"
-#include "payloaddecoder.h"
 #include "privatenetwork.h"
+#include "referencedecoder.h"
 #include "scripteddialogs.h"
 #include "udpsender.h"
 
@@ -54,7 +54,8 @@ struct Bench
 // Type and data of a row are what the decoding rules make of the row's captured bytes.
 bool rowDecodesItsBytes(const PacketListModel& model, int row, QString* why)
 {
-    const MessageClass expected = ClassifyMessage(DecodePayload(HexText(model.store().bytes(row))));
+    const ReferenceDecoder::Message expected =
+        ReferenceDecoder::decodePacket(model.store().bytes(row));
     if (model.text(row, PacketListModel::Type) == expected.type &&
         model.text(row, PacketListModel::Data) == expected.data)
         return true;
@@ -86,7 +87,7 @@ QString detailText(MainWindow& window, int row)
 // What the detail window shows for these bytes: the whole decoded text, no character 0.
 QString expectedDetail(QByteArrayView bytes)
 {
-    QString text = DecodePayload(HexText(bytes));
+    QString text = ReferenceDecoder::decodePayload(ReferenceDecoder::hexText(bytes));
     text.remove(QChar(u'\0'));
     return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
 }

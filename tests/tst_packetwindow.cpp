@@ -2,7 +2,7 @@
 #include "mainwindow.h"
 #include "packetlistmodel.h"
 #include "packetwindow.h"
-#include "payloaddecoder.h"
+#include "referencedecoder.h"
 #include "scripteddialogs.h"
 
 #include <QAbstractItemView>
@@ -60,7 +60,7 @@ void tst_PacketWindow::wholeDecodedText()
     PacketWindow window;
     window.setPacket(packet(hex.constData()));
     window.Form_Load();
-    QCOMPARE(window.hexText(), HexText(QByteArray::fromHex(hex)));
+    QCOMPARE(window.hexText(), ReferenceDecoder::hexText(QByteArray::fromHex(hex)));
     QCOMPARE(window.text(), text);
 }
 

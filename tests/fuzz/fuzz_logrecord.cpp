@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string rest = input.ConsumeRemainingBytesAsString();
     // Either the data text of a decoded packet, as the list shows it, or any text at all.
     fields[CaptureLog::FieldCount - 1] =
-        decodedData ? ClassifyMessage(DecodePacket(QByteArrayView(rest))).data
+        decodedData ? DecodePacketMessage(QByteArrayView(rest)).data
                     : fieldText(rest, utf16Fields & 0x80);
 
     // Records are appended to what the log holds already; that must stay as it was.
