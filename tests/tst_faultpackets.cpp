@@ -5,6 +5,7 @@
 #include "capturecomponent.h"
 #include "capturingwindow.h"
 #include "mainwindow.h"
+#include "modalhand.h"
 #include "packetlistmodel.h"
 #include "packetwindow.h"
 #include "privatenetwork.h"
@@ -12,13 +13,11 @@
 #include "scripteddialogs.h"
 #include "udpsender.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
@@ -74,11 +73,11 @@ QString detailText(MainWindow& window, int row)
     auto* view = window.findChild<QTableView*>(QStringLiteral("ListView1"));
     view->setCurrentIndex(window.model().index(row, 0));
     QString shown = QStringLiteral("<no detail window>");
-    QTimer::singleShot(0, &window, [&shown] {
-        if (auto* detail = qobject_cast<PacketWindow*>(QApplication::activeModalWidget())) {
-            shown = detail->text();
-            detail->close();
-        }
+    ModalHand hand([&shown](QWidget* modal) {
+        auto* detail = qobject_cast<PacketWindow*>(modal);
+        QVERIFY(detail);
+        shown = detail->text();
+        detail->close();
     });
     window.ListView1_DblClick();
     return shown;

@@ -1,5 +1,6 @@
 #include "fakecapture.h"
 #include "mainwindow.h"
+#include "modalhand.h"
 #include "packetlistmodel.h"
 #include "packetwindow.h"
 #include "referencedecoder.h"
@@ -9,7 +10,6 @@
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QTest>
-#include <QTimer>
 
 namespace {
 
@@ -110,14 +110,15 @@ void tst_PacketWindow::doubleClickOpensTheSelectedRow()
 
     QString seen;
     QString title;
-    QTimer::singleShot(0, this, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        QVERIFY(modal);
+    ModalHand hand([&](QWidget* modal) {
         title = modal->windowTitle();
-        seen = modal->findChild<QPlainTextEdit*>("Text1")->toPlainText();
+        auto* text1 = modal->findChild<QPlainTextEdit*>("Text1");
+        QVERIFY(text1);
+        seen = text1->toPlainText();
         modal->close();
     });
     window.ListView1_DblClick();
+    QVERIFY(hand.acted());
     QCOMPARE(title, QString("Packet"));
     QCOMPARE(seen, QString("UUUU1"));
 }
