@@ -1,8 +1,5 @@
-#include "fakecapture.h"
-#include "mainwindow.h"
+#include "fakewindow.h"
 #include "packetitemdelegate.h"
-#include "scripteddialogs.h"
-#include "windowprobe.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -19,17 +16,9 @@
 
 namespace {
 
-struct Harness
+struct Harness : FakeWindow
 {
-    ScriptedDialogs* dialogs = new ScriptedDialogs;
-    MainWindow window{std::unique_ptr<CaptureComponent>(new FakeCapture({"lo (Loopback)"})),
-                      std::unique_ptr<Dialogs>(dialogs)};
-
-    Harness()
-    {
-        dialogs->pressOk(); // "Select adapter from list"
-        window.Form_Load();
-    }
+    Harness() : FakeWindow({"lo (Loopback)"}, Load::AnswerAdapter) {}
     template <typename T> T* child(const char* name) { return window.findChild<T*>(name); }
 };
 

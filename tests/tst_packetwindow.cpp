@@ -1,10 +1,8 @@
-#include "fakecapture.h"
-#include "mainwindow.h"
+#include "fakewindow.h"
 #include "modalhand.h"
 #include "packetlistmodel.h"
 #include "packetwindow.h"
 #include "referencedecoder.h"
-#include "scripteddialogs.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -100,13 +98,10 @@ void tst_PacketWindow::textFillsTheWindow()
 
 void tst_PacketWindow::doubleClickOpensTheSelectedRow()
 {
-    auto* capture = new FakeCapture({"NIC (Microsoft's Packet Scheduler)"});
-    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
-                      std::unique_ptr<Dialogs>(new ScriptedDialogs)};
-    window.Form_Load();
-    capture->deliver({packet("2A2A2A5B48695D"), packet("5555555531")});
-    auto* list = window.findChild<QAbstractItemView*>("ListView1");
-    list->setCurrentIndex(window.model().index(1, 0));
+    FakeWindow h;
+    h.capture->deliver({packet("2A2A2A5B48695D"), packet("5555555531")});
+    auto* list = h.window.findChild<QAbstractItemView*>("ListView1");
+    list->setCurrentIndex(h.window.model().index(1, 0));
 
     QString seen;
     QString title;
@@ -117,7 +112,7 @@ void tst_PacketWindow::doubleClickOpensTheSelectedRow()
         seen = text1->toPlainText();
         modal->close();
     });
-    window.ListView1_DblClick();
+    h.window.ListView1_DblClick();
     QVERIFY(hand.acted());
     QCOMPARE(title, QString("Packet"));
     QCOMPARE(seen, QString("UUUU1"));
@@ -125,12 +120,9 @@ void tst_PacketWindow::doubleClickOpensTheSelectedRow()
 
 void tst_PacketWindow::noSelectedRowNoWindow()
 {
-    auto* capture = new FakeCapture({"NIC (Microsoft's Packet Scheduler)"});
-    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
-                      std::unique_ptr<Dialogs>(new ScriptedDialogs)};
-    window.Form_Load();
-    capture->deliver({packet("2A2A2A5B48695D")});
-    window.ListView1_DblClick(); // would block on a modal window if one opened
+    FakeWindow h;
+    h.capture->deliver({packet("2A2A2A5B48695D")});
+    h.window.ListView1_DblClick(); // would block on a modal window if one opened
     QVERIFY(!QApplication::activeModalWidget());
 }
 

@@ -111,8 +111,8 @@ void tst_QtDialogs::inputBoxShowsPromptAndDefault()
             box->setTextValue(typed);
         accept ? box->accept() : box->reject();
     });
-    const QString given = dialogs.inputBox("Enter File Name:\r\n(include .csv)",
-                                           "Save log as ...", "/opt/k/KintoCapturelog.csv");
+    const QString given = dialogs.inputBox("Enter File Name:\r\n(include .csv)", "Save log as ...",
+                                           "/opt/k/KintoCapturelog.csv");
     QVERIFY(hand.acted());
     QCOMPARE(given, answer);
     QCOMPARE(title, QString("Save log as ..."));
