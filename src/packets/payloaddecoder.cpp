@@ -6,8 +6,8 @@
 #include <cstring>
 
 // Every packet of the list and of the log passes through DecodePacketMessage, so the work is
-// done on plain buffers: a packet's hex digits are kept as their values (0-15) rather than as characters,
-// and the decoded text is written into storage allocated once.
+// done on plain buffers: a packet's hex digits are kept as their values (0-15) rather than as
+// characters, and the decoded text is written into storage allocated once.
 
 namespace {
 
