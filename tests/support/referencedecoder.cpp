@@ -6,13 +6,18 @@ namespace {
 
 int digitValue(QChar c)
 {
-    const QString digits = QStringLiteral("0123456789ABCDEF");
-    return digits.indexOf(c, 0, Qt::CaseInsensitive);
+    if (c >= u'0' && c <= u'9')
+        return c.unicode() - u'0';
+    if (c >= u'A' && c <= u'F')
+        return c.unicode() - u'A' + 10;
+    if (c >= u'a' && c <= u'f')
+        return c.unicode() - u'a' + 10;
+    return -1;
 }
 
 // The leading hex digits of the text as one number; anything else ends it (a text box may hold
 // what is not hex).
-int leadingHexValue(const QString& text)
+int leadingHexValue(QStringView text)
 {
     int value = 0;
     for (const QChar c : text) {
@@ -44,7 +49,7 @@ QString decodePayload(const QString& hexText)
         return {};
     QString decoded;
     for (qsizetype i = p; i <= hexText.size(); i += 2) {
-        const int v = leadingHexValue(hexText.mid(i - 1, 2));
+        const int v = leadingHexValue(QStringView(hexText).mid(i - 1, 2));
         decoded += v == 218 ? QStringLiteral("\r\n") : QString(QChar(v));
     }
     return decoded;
