@@ -63,14 +63,14 @@ step()
 
 release_suite()
 {
-    bash scripts/setup.sh && (cd "$release" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure)
+    bash scripts/setup.sh && (cd "$release" && ctest --output-on-failure)
 }
 
 sanitizer_suite()
 {
     cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKINTO_SANITIZE=ON >/dev/null &&
         cmake --build "$asan" -j"$(nproc)" &&
-        (cd "$asan" && QT_QPA_PLATFORM=offscreen ctest -LE long --output-on-failure)
+        (cd "$asan" && ctest -LE long --output-on-failure)
 }
 
 [ "$(id -u)" -eq 0 ] || echo "note: not running as root, so the capture tests skip"

@@ -2,6 +2,7 @@
 // went: the component's message when it refuses, or "captured" once a datagram sent to the
 // watched port has arrived. Tests run it under another user and with chosen capabilities.
 #include "capturecomponent.h"
+#include "loopback.h"
 #include "pcapcapture.h"
 #include "udpsender.h"
 
@@ -11,16 +12,6 @@
 #include <cstdio>
 
 namespace {
-
-int loopbackIndex(const CaptureComponent& capture)
-{
-    const QList<CaptureAdapter> adapters = capture.adapters();
-    for (int i = 0; i < adapters.size(); ++i) {
-        if (adapters[i].name == QLatin1String("lo"))
-            return i;
-    }
-    return -1;
-}
 
 void say(const QString& text)
 {
@@ -34,7 +25,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     PcapCapture capture;
-    capture.setAdapter(loopbackIndex(capture));
+    capture.setAdapter(adapterIndex(capture, QStringLiteral("lo")));
     const quint16 port = UdpSender::freePort();
     capture.setFilter(QStringLiteral("port %1").arg(port));
     const QString error = capture.start();

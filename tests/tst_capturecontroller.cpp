@@ -1,9 +1,6 @@
 #include "capturecontroller.h"
-#include "fakecapture.h"
-#include "mainwindow.h"
+#include "fakewindow.h"
 #include "packetlistmodel.h"
-#include "scripteddialogs.h"
-#include "windowprobe.h"
 
 #include <QAction>
 #include <QApplication>
@@ -13,33 +10,17 @@
 
 namespace {
 
-const QString Scheduler = "NIC (Microsoft's Packet Scheduler)";
+const QString Scheduler = FakeWindow::Scheduler;
 
-// A main window over a fake component and scripted dialogs, started up.
-struct Harness
+// Records File > Exit instead of ending the test.
+struct Harness : FakeWindow
 {
-    FakeCapture* capture;
-    ScriptedDialogs* dialogs;
-    MainWindow window;
-    WindowProbe probe{window};
     bool exited = false;
 
-    explicit Harness(const QStringList& adapters, bool expectAdapterMessage = false)
-        : capture(new FakeCapture(adapters)), dialogs(new ScriptedDialogs),
-          window(std::unique_ptr<CaptureComponent>(capture), std::unique_ptr<Dialogs>(dialogs))
+    explicit Harness(const QStringList& adapters, Load load = Load::Now)
+        : FakeWindow(adapters, load)
     {
         window.setExitHandler([this] { exited = true; });
-        if (expectAdapterMessage)
-            dialogs->pressOk();
-        window.Form_Load();
-    }
-
-    void arrive(int count)
-    {
-        QList<Packet> packets;
-        for (int i = 0; i < count; ++i)
-            packets.append(Packet{1765000000000000, 50, "***[Hi]"});
-        capture->deliver(packets);
     }
 };
 
@@ -96,7 +77,7 @@ void tst_CaptureController::startupChoosesTheSchedulerAdapter()
 
 void tst_CaptureController::startupWithoutSchedulerAsksForAnAdapter()
 {
-    Harness h({"lo (Loopback)", "eth0 (Network adapter)"}, true);
+    Harness h({"lo (Loopback)", "eth0 (Network adapter)"}, FakeWindow::Load::AnswerAdapter);
     QCOMPARE(h.dialogs->shown.size(), 1);
     QCOMPARE(h.dialogs->shown[0].text, QString("Select adapter from list"));
     QCOMPARE(h.dialogs->shown[0].title, QString("Kinto Sniffer"));
@@ -194,18 +175,14 @@ void tst_CaptureController::exitEndsAtOnce()
 
 void tst_CaptureController::failureAtStartShowsTheReasonAndStopped()
 {
-    FakeCapture* capture = new FakeCapture({Scheduler});
-    capture->m_startError = "No permission to capture on fake0.";
-    auto* dialogs = new ScriptedDialogs;
-    dialogs->pressOk();
-    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
-                      std::unique_ptr<Dialogs>(dialogs)};
-    window.Form_Load();
-    WindowProbe probe(window);
-    QCOMPARE(dialogs->shown.size(), 1);
-    QCOMPARE(dialogs->shown[0].text, capture->m_startError);
-    QCOMPARE(probe.state(), CaptureState::Ready);
-    QCOMPARE(probe.panel(3), QString("Status: Stopped"));
+    FakeWindow h({Scheduler}, FakeWindow::Load::Later);
+    h.capture->m_startError = "No permission to capture on fake0.";
+    h.dialogs->pressOk();
+    h.window.Form_Load();
+    QCOMPARE(h.dialogs->shown.size(), 1);
+    QCOMPARE(h.dialogs->shown[0].text, h.capture->m_startError);
+    QCOMPARE(h.probe.state(), CaptureState::Ready);
+    QCOMPARE(h.probe.panel(3), QString("Status: Stopped"));
 }
 
 void tst_CaptureController::captureEndingByItselfShowsOneMessageAndKeepsRows()

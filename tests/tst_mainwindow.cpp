@@ -1,8 +1,5 @@
-#include "fakecapture.h"
-#include "mainwindow.h"
+#include "fakewindow.h"
 #include "packetitemdelegate.h"
-#include "scripteddialogs.h"
-#include "windowprobe.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,19 +20,9 @@
 
 namespace {
 
-struct Harness
+struct Harness : FakeWindow
 {
-    ScriptedDialogs* dialogs = new ScriptedDialogs;
-    FakeCapture* capture = new FakeCapture({"lo (Loopback)"});
-    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
-                      std::unique_ptr<Dialogs>(dialogs)};
-    WindowProbe probe{window};
-
-    Harness()
-    {
-        dialogs->pressOk(); // "Select adapter from list"
-        window.Form_Load();
-    }
+    Harness() : FakeWindow({"lo (Loopback)"}, Load::AnswerAdapter) {}
     template <typename T> T* child(const char* name) { return window.findChild<T*>(name); }
     // Gives the window the keyboard, as a click on its title bar would.
     bool activate()

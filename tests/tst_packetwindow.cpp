@@ -1,15 +1,13 @@
-#include "fakecapture.h"
-#include "mainwindow.h"
+#include "fakewindow.h"
+#include "modalhand.h"
 #include "packetlistmodel.h"
 #include "packetwindow.h"
-#include "payloaddecoder.h"
-#include "scripteddialogs.h"
+#include "referencedecoder.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QPlainTextEdit>
 #include <QTest>
-#include <QTimer>
 
 namespace {
 
@@ -69,7 +67,7 @@ void tst_PacketWindow::wholeDecodedText()
     PacketWindow window;
     window.setPacket(packet(hex.constData()));
     window.Form_Load();
-    QCOMPARE(window.hexText(), HexText(QByteArray::fromHex(hex)));
+    QCOMPARE(window.hexText(), ReferenceDecoder::hexText(QByteArray::fromHex(hex)));
     QCOMPARE(window.text(), text);
 }
 
@@ -109,36 +107,31 @@ void tst_PacketWindow::textFillsTheWindow()
 
 void tst_PacketWindow::doubleClickOpensTheSelectedRow()
 {
-    auto* capture = new FakeCapture({"NIC (Microsoft's Packet Scheduler)"});
-    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
-                      std::unique_ptr<Dialogs>(new ScriptedDialogs)};
-    window.Form_Load();
-    capture->deliver({packet("2A2A2A5B48695D"), packet("5555555531")});
-    auto* list = window.findChild<QAbstractItemView*>("ListView1");
-    list->setCurrentIndex(window.model().index(1, 0));
+    FakeWindow h;
+    h.capture->deliver({packet("2A2A2A5B48695D"), packet("5555555531")});
+    auto* list = h.window.findChild<QAbstractItemView*>("ListView1");
+    list->setCurrentIndex(h.window.model().index(1, 0));
 
     QString seen;
     QString title;
-    QTimer::singleShot(0, this, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        QVERIFY(modal);
+    ModalHand hand([&](QWidget* modal) {
         title = modal->windowTitle();
-        seen = modal->findChild<QPlainTextEdit*>("Text1")->toPlainText();
+        auto* text1 = modal->findChild<QPlainTextEdit*>("Text1");
+        QVERIFY(text1);
+        seen = text1->toPlainText();
         modal->close();
     });
-    window.ListView1_DblClick();
+    h.window.ListView1_DblClick();
+    QVERIFY(hand.acted());
     QCOMPARE(title, QString("Packet"));
     QCOMPARE(seen, QString("UUUU1"));
 }
 
 void tst_PacketWindow::noSelectedRowNoWindow()
 {
-    auto* capture = new FakeCapture({"NIC (Microsoft's Packet Scheduler)"});
-    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
-                      std::unique_ptr<Dialogs>(new ScriptedDialogs)};
-    window.Form_Load();
-    capture->deliver({packet("2A2A2A5B48695D")});
-    window.ListView1_DblClick(); // would block on a modal window if one opened
+    FakeWindow h;
+    h.capture->deliver({packet("2A2A2A5B48695D")});
+    h.window.ListView1_DblClick(); // would block on a modal window if one opened
     QVERIFY(!QApplication::activeModalWidget());
 }
 

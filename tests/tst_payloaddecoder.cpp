@@ -1,12 +1,36 @@
 #include "payloaddecoder.h"
+#include "referencedecoder.h"
 
 #include <QTest>
+
+// The program's decoder against the worked examples, and against the plain reference decoder of
+// the tests on many packets. The reference is held to the same examples, so that the two cannot
+// agree on a wrong rule.
 
 namespace {
 
 QByteArray bytes(const char* hex)
 {
     return QByteArray::fromHex(hex);
+}
+
+// Packets with marker-like bytes in many places, so that markers are found in many shapes.
+QList<QByteArray> randomPackets()
+{
+    static const char pool[] = {0x5B, 0x55, 0x05, char(0xB5), char(0xDA), 0x00, 0x2A, 0x41};
+    QList<QByteArray> packets;
+    for (int seed = 0; seed < 200; ++seed) {
+        QByteArray packet;
+        quint32 x = 2463534242u + quint32(seed) * 7919u;
+        for (int i = 0; i < seed % 90; ++i) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            packet.append(x % 3 ? pool[x % sizeof pool] : char(x >> 8));
+        }
+        packets.append(packet);
+    }
+    return packets;
 }
 
 } // namespace
@@ -22,8 +46,8 @@ private slots:
     void decode();
     void classify_data();
     void classify();
-    void decodePacketMatchesTheTwoSteps_data();
-    void decodePacketMatchesTheTwoSteps();
+    void sameAsTheReference_data();
+    void sameAsTheReference();
 };
 
 void tst_PayloadDecoder::hexText_data()
@@ -43,6 +67,7 @@ void tst_PayloadDecoder::hexText()
     QFETCH(QByteArray, packet);
     QFETCH(QString, hex);
     QCOMPARE(HexText(packet), hex);
+    QCOMPARE(ReferenceDecoder::hexText(packet), hex);
 }
 
 void tst_PayloadDecoder::decode_data()
@@ -77,73 +102,70 @@ void tst_PayloadDecoder::decode()
     QFETCH(QByteArray, packet);
     QFETCH(QString, decoded);
     QCOMPARE(DecodePayload(HexText(packet)), decoded);
+    QCOMPARE(ReferenceDecoder::decodePayload(ReferenceDecoder::hexText(packet)), decoded);
 }
 
+// The list's decode: type and data text straight from the bytes.
 void tst_PayloadDecoder::classify_data()
 {
-    QTest::addColumn<QString>("decoded");
+    QTest::addColumn<QByteArray>("packet");
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("data");
 
-    QTest::newRow("advertise") << "***[Hi]"
-                               << "Advertise"
+    QTest::newRow("advertise") << bytes("2A2A2A5B48695D") << "Advertise"
                                << "[Hi]";
-    QTest::newRow("i'm here") << "**-[x]\r\nok"
-                              << "I'm here"
+    QTest::newRow("i'm here") << bytes("6162632A2A2D5B785DDA6F6B") << "I'm here"
                               << "[x]\r\nok";
-    QTest::newRow("i'm gone") << "-**[]"
-                              << "I'm gone"
+    QTest::newRow("i'm gone") << bytes("2D2A2A5B5D") << "I'm gone"
                               << "[]";
-    QTest::newRow("license") << "UUUU1"
-                             << "License"
+    QTest::newRow("license") << bytes("5555555531") << "License"
                              << "U1";
-    QTest::newRow("lower case u is a message") << "uuu1"
-                                               << "Message"
-                                               << "1";
-    QTest::newRow("anything else") << "abcdef"
-                                   << "Message"
-                                   << "def";
-    QTest::newRow("shorter than three") << "**"
-                                        << "Message"
-                                        << "";
-    QTest::newRow("empty") << ""
-                           << "Message"
-                           << "";
+    QTest::newRow("lower case u is a message") << bytes("7575755B315D") << "Message"
+                                               << "[1]";
+    QTest::newRow("anything else") << bytes("6162635B6465") << "Message"
+                                   << "[de";
+    QTest::newRow("no marker: empty") << bytes("0102030405") << "Message"
+                                      << "";
+    QTest::newRow("empty packet") << QByteArray() << "Message"
+                                  << "";
 }
 
 void tst_PayloadDecoder::classify()
 {
-    QFETCH(QString, decoded);
+    QFETCH(QByteArray, packet);
     QFETCH(QString, type);
     QFETCH(QString, data);
-    const MessageClass result = ClassifyMessage(decoded);
-    QCOMPARE(result.type, type);
-    QCOMPARE(result.data, data);
+    const PacketMessage message = DecodePacketMessage(packet);
+    QCOMPARE(messageTypeName(message.type), type);
+    QCOMPARE(message.data, data);
+    const ReferenceDecoder::Message reference = ReferenceDecoder::decodePacket(packet);
+    QCOMPARE(reference.type, type);
+    QCOMPARE(reference.data, data);
 }
 
-void tst_PayloadDecoder::decodePacketMatchesTheTwoSteps_data()
+void tst_PayloadDecoder::sameAsTheReference_data()
 {
     QTest::addColumn<QByteArray>("packet");
-    for (int seed = 0; seed < 200; ++seed) {
-        QByteArray packet;
-        quint32 x = 2463534242u + quint32(seed) * 7919u;
-        const int length = seed % 90;
-        for (int i = 0; i < length; ++i) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            // Mostly marker-ish bytes so that markers are found in many shapes.
-            static const char pool[] = {0x5B, 0x55, 0x05, char(0xB5), char(0xDA), 0x00, 0x2A, 0x41};
-            packet.append(x % 3 ? pool[x % sizeof pool] : char(x >> 8));
-        }
-        QTest::addRow("random %d", seed) << packet;
-    }
+    const QList<QByteArray> packets = randomPackets();
+    for (qsizetype i = 0; i < packets.size(); ++i)
+        QTest::addRow("random %d", int(i)) << packets[i];
 }
 
-void tst_PayloadDecoder::decodePacketMatchesTheTwoSteps()
+// Every function the program calls, on the same packet; DecodePayload also on lower-case hex
+// and on text that is not hex, as a text box may hold.
+void tst_PayloadDecoder::sameAsTheReference()
 {
     QFETCH(QByteArray, packet);
-    QCOMPARE(DecodePacket(packet), DecodePayload(HexText(packet)));
+    const QString hex = ReferenceDecoder::hexText(packet);
+    QCOMPARE(HexText(packet), hex);
+    QCOMPARE(DecodePayload(hex), ReferenceDecoder::decodePayload(hex));
+    QCOMPARE(DecodePayload(hex.toLower()), ReferenceDecoder::decodePayload(hex.toLower()));
+    const QString anyText = QString::fromLatin1(packet);
+    QCOMPARE(DecodePayload(anyText), ReferenceDecoder::decodePayload(anyText));
+    const PacketMessage message = DecodePacketMessage(packet);
+    const ReferenceDecoder::Message reference = ReferenceDecoder::decodePacket(packet);
+    QCOMPARE(messageTypeName(message.type), reference.type);
+    QCOMPARE(message.data, reference.data);
 }
 
 QTEST_APPLESS_MAIN(tst_PayloadDecoder)

@@ -1,3 +1,4 @@
+#include "loopback.h"
 #include "packetbatch.h"
 #include "pcapcapture.h"
 #include "udpsender.h"
@@ -13,16 +14,6 @@
 
 namespace {
 
-int adapterIndex(const CaptureComponent& capture, const QString& name)
-{
-    const QList<CaptureAdapter> adapters = capture.adapters();
-    for (int i = 0; i < adapters.size(); ++i) {
-        if (adapters[i].name == name)
-            return i;
-    }
-    return -1;
-}
-
 // Everything the component delivered, flattened.
 struct Received
 {
@@ -37,8 +28,6 @@ struct Received
         }
     }
 };
-
-constexpr int LoopbackHeaders = 14 + 20 + 8; // Ethernet, IPv4, UDP
 
 } // namespace
 

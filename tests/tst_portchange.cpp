@@ -1,26 +1,16 @@
-#include "fakecapture.h"
-#include "mainwindow.h"
+#include "fakewindow.h"
 #include "packetlistmodel.h"
-#include "scripteddialogs.h"
-#include "windowprobe.h"
 
 #include <QAction>
 #include <QTest>
 
 namespace {
 
-const QString Scheduler = "NIC (Microsoft's Packet Scheduler)";
 const QString Prompt = "Enter New Port Number:\r\nCurrent Port: ";
 
-struct Harness
+struct Harness : FakeWindow
 {
-    FakeCapture* capture = new FakeCapture({Scheduler});
-    ScriptedDialogs* dialogs = new ScriptedDialogs;
-    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
-                      std::unique_ptr<Dialogs>(dialogs)};
-    WindowProbe probe{window};
-
-    Harness() { window.Form_Load(); }
+    using FakeWindow::FakeWindow;
     void changePort() { probe.action("changeport")->trigger(); }
 };
 
@@ -174,26 +164,20 @@ void tst_PortChange::portTheComponentRefuses()
 
 void tst_PortChange::noAdapterYet()
 {
-    auto* capture = new FakeCapture({"lo (Loopback)"});
-    auto* dialogs = new ScriptedDialogs;
-    MainWindow window{std::unique_ptr<CaptureComponent>(capture),
-                      std::unique_ptr<Dialogs>(dialogs)};
-    WindowProbe probe(window);
-    dialogs->pressOk();
-    window.Form_Load();
-    dialogs->typeText("80");
-    dialogs->pressOk();
-    probe.action("changeport")->trigger();
+    Harness h({"lo (Loopback)"}, FakeWindow::Load::AnswerAdapter);
+    h.dialogs->typeText("80");
+    h.dialogs->pressOk();
+    h.changePort();
 
-    QCOMPARE(dialogs->problems(), QString());
-    QCOMPARE(dialogs->shown.last().text, QString("Select adapter from list"));
-    QCOMPARE(probe.port(), QString("80"));
-    QCOMPARE(probe.panel(2), QString("Port: 80"));
-    QCOMPARE(probe.state(), CaptureState::NoAdapter);
-    QCOMPARE(capture->m_calls, QStringList{"startup"});
+    QCOMPARE(h.dialogs->problems(), QString());
+    QCOMPARE(h.dialogs->shown.last().text, QString("Select adapter from list"));
+    QCOMPARE(h.probe.port(), QString("80"));
+    QCOMPARE(h.probe.panel(2), QString("Port: 80"));
+    QCOMPARE(h.probe.state(), CaptureState::NoAdapter);
+    QCOMPARE(h.capture->m_calls, QStringList{"startup"});
 
-    probe.chooseInCombo(0); // the port typed before is the one watched
-    QCOMPARE(capture->m_filter, QString("port 80"));
+    h.probe.chooseInCombo(0); // the port typed before is the one watched
+    QCOMPARE(h.capture->m_filter, QString("port 80"));
 }
 
 QTEST_MAIN(tst_PortChange)

@@ -1,42 +1,12 @@
+#include "modalhand.h"
 #include "qtdialogs.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTest>
-#include <QTimer>
-
-#include <functional>
-
-namespace {
-
-// Acts on the next modal dialog as soon as it is up, as the user would.
-class DialogHand : public QObject
-{
-public:
-    explicit DialogHand(std::function<void(QWidget*)> act) : m_act(std::move(act))
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            if (QWidget* dialog = QApplication::activeModalWidget()) {
-                m_timer.stop();
-                m_seen = true;
-                m_act(dialog);
-            }
-        });
-        m_timer.start(5);
-    }
-    bool seen() const { return m_seen; }
-
-private:
-    std::function<void(QWidget*)> m_act;
-    QTimer m_timer;
-    bool m_seen = false;
-};
-
-} // namespace
 
 class tst_QtDialogs : public QObject
 {
@@ -59,7 +29,7 @@ void tst_QtDialogs::messageBoxCarriesTheApplicationTitle()
     QString title, text;
     QMessageBox::StandardButtons buttons;
     QMessageBox::Icon icon = QMessageBox::Critical;
-    DialogHand hand([&](QWidget* dialog) {
+    ModalHand hand([&](QWidget* dialog) {
         auto* box = qobject_cast<QMessageBox*>(dialog);
         QVERIFY(box);
         title = box->windowTitle();
@@ -69,9 +39,10 @@ void tst_QtDialogs::messageBoxCarriesTheApplicationTitle()
         QCOMPARE(box->parentWidget(), &window);
         box->button(QMessageBox::Ok)->click();
     });
-    QCOMPARE(dialogs.messageBox("The log could not be written to \"<b>x</b>\":\r\nNo room"),
-             Dialogs::Answer::Ok);
-    QVERIFY(hand.seen());
+    const Dialogs::Answer answer =
+        dialogs.messageBox("The log could not be written to \"<b>x</b>\":\r\nNo room");
+    QVERIFY(hand.acted());
+    QCOMPARE(answer, Dialogs::Answer::Ok);
     QCOMPARE(title, QString("Kinto Sniffer"));
     QCOMPARE(text, QString("The log could not be written to \"<b>x</b>\":\nNo room"));
     QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
@@ -94,7 +65,7 @@ void tst_QtDialogs::yesNo()
     QString title;
     QMessageBox::StandardButtons buttons;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
-    DialogHand hand([&](QWidget* dialog) {
+    ModalHand hand([&](QWidget* dialog) {
         auto* box = qobject_cast<QMessageBox*>(dialog);
         QVERIFY(box);
         title = box->windowTitle();
@@ -102,9 +73,10 @@ void tst_QtDialogs::yesNo()
         icon = box->icon();
         box->button(QMessageBox::StandardButton(press))->click();
     });
-    QCOMPARE(dialogs.messageBox("Are you sure?", Dialogs::Buttons::YesNo,
-                                Dialogs::Icon::Information, "Clear List"),
-             answer);
+    const Dialogs::Answer given = dialogs.messageBox("Are you sure?", Dialogs::Buttons::YesNo,
+                                                     Dialogs::Icon::Information, "Clear List");
+    QVERIFY(hand.acted());
+    QCOMPARE(given, answer);
     QCOMPARE(title, QString("Clear List"));
     QCOMPARE(buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(icon, QMessageBox::Information);
@@ -131,7 +103,7 @@ void tst_QtDialogs::inputBoxShowsPromptAndDefault()
     QFETCH(QString, answer);
     QtDialogs dialogs;
     QString title, label, proposed;
-    DialogHand hand([&](QWidget* dialog) {
+    ModalHand hand([&](QWidget* dialog) {
         auto* box = qobject_cast<QInputDialog*>(dialog);
         QVERIFY(box);
         title = box->windowTitle();
@@ -141,9 +113,10 @@ void tst_QtDialogs::inputBoxShowsPromptAndDefault()
             box->setTextValue(typed);
         accept ? box->accept() : box->reject();
     });
-    QCOMPARE(dialogs.inputBox("Enter File Name:\r\n(include .csv)", "Save log as ...",
-                              "/opt/k/KintoCapturelog.csv"),
-             answer);
+    const QString given = dialogs.inputBox("Enter File Name:\r\n(include .csv)", "Save log as ...",
+                                           "/opt/k/KintoCapturelog.csv");
+    QVERIFY(hand.acted());
+    QCOMPARE(given, answer);
     QCOMPARE(title, QString("Save log as ..."));
     QCOMPARE(label, QString("Enter File Name:\n(include .csv)"));
     QCOMPARE(proposed, QString("/opt/k/KintoCapturelog.csv"));
@@ -172,8 +145,9 @@ void tst_QtDialogs::longFileNameFitsTheScreen()
     const QString name = "/tmp/" + QString(5000, u'x') + "/log.csv";
     QRect screen, box, ok;
     QString text;
-    DialogHand hand([&](QWidget* dialog) {
+    ModalHand hand([&](QWidget* dialog) {
         auto* message = qobject_cast<QMessageBox*>(dialog);
+        QVERIFY(message);
         screen = message->screen()->availableGeometry();
         box = message->frameGeometry();
         ok = message->button(QMessageBox::Ok)->geometry();
@@ -182,7 +156,7 @@ void tst_QtDialogs::longFileNameFitsTheScreen()
         message->button(QMessageBox::Ok)->click();
     });
     dialogs.messageBox("The log could not be written to \"" + name + "\":\r\nNo room");
-    QVERIFY(hand.seen());
+    QVERIFY(hand.acted());
     QVERIFY2(box.height() <= screen.height() && box.width() <= screen.width(),
              qPrintable(QString("%1 x %2").arg(box.width()).arg(box.height())));
     QVERIFY(QRect(QPoint(), box.size()).contains(ok)); // the button is in sight

@@ -108,6 +108,11 @@ void CaptureController::List1_Click(int index)
 
 void CaptureController::Form_QueryUnload()
 {
+    stopAndOfferLog();
+}
+
+void CaptureController::stopAndOfferLog()
+{
     if (m_view.isRunning())
         m_component.stop();
     if (m_view.isUnsaved())

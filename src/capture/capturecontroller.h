@@ -26,6 +26,10 @@ public:
     void List1_Click(int index);
     void Form_QueryUnload();
 
+    // Stops a running capture, then offers the log when rows are unsaved: what closing the
+    // window and a change of port both do before going on.
+    void stopAndOfferLog();
+
     // Makes adapter index (0-based) current and sets its filter from the port text.
     void setAdapterAndFilter(int index);
     // Sets the current adapter's filter from the port text.

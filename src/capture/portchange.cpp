@@ -1,6 +1,5 @@
 #include "portchange.h"
 
-#include "capturecomponent.h"
 #include "capturecontroller.h"
 #include "captureview.h"
 #include "dialogs.h"
@@ -9,9 +8,8 @@ namespace {
 const QString Title = QStringLiteral("Change UDP Port");
 }
 
-PortChange::PortChange(CaptureComponent& component, CaptureView& view,
-                       CaptureController& controller, Dialogs& dialogs)
-    : m_component(component), m_view(view), m_controller(controller), m_dialogs(dialogs)
+PortChange::PortChange(CaptureView& view, CaptureController& controller, Dialogs& dialogs)
+    : m_view(view), m_controller(controller), m_dialogs(dialogs)
 {}
 
 double PortChange::numericValue(const QString& text)
@@ -54,10 +52,7 @@ void PortChange::changeport_Click()
         m_dialogs.messageBox(QStringLiteral("Select adapter from list"));
         return;
     }
-    if (m_view.isRunning())
-        m_component.stop();
-    if (m_view.isUnsaved())
-        m_view.runLogExport();
+    m_controller.stopAndOfferLog();
     m_controller.applyFilter();
     m_view.setCaptureState(CaptureState::Ready);
     m_controller.CaptureStart_Click();

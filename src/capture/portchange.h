@@ -2,7 +2,6 @@
 
 #include <QString>
 
-class CaptureComponent;
 class CaptureController;
 class CaptureView;
 class Dialogs;
@@ -12,8 +11,7 @@ class Dialogs;
 class PortChange
 {
 public:
-    PortChange(CaptureComponent& component, CaptureView& view, CaptureController& controller,
-               Dialogs& dialogs);
+    PortChange(CaptureView& view, CaptureController& controller, Dialogs& dialogs);
 
     void changeport_Click();
 
@@ -24,7 +22,6 @@ public:
     static constexpr double HighestPort = 255000;
 
 private:
-    CaptureComponent& m_component;
     CaptureView& m_view;
     CaptureController& m_controller;
     Dialogs& m_dialogs;

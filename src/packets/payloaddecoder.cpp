@@ -5,9 +5,9 @@
 #include <array>
 #include <cstring>
 
-// Every packet of the list and of the log passes through here, so the work is done on plain
-// buffers: a packet's hex digits are kept as their values (0-15) rather than as characters,
-// and the decoded text is written into storage allocated once.
+// Every packet of the list and of the log passes through DecodePacketMessage, so the work is
+// done on plain buffers: a packet's hex digits are kept as their values (0-15) rather than as
+// characters, and the decoded text is written into storage allocated once.
 
 namespace {
 
@@ -212,39 +212,6 @@ ValueDigits valueDigits(QByteArrayView bytes, ValueBuffer& buffer)
     return {buffer.constData(), n};
 }
 
-} // namespace
-
-QString HexText(QByteArrayView bytes)
-{
-    QString out(bytes.size() * 2, Qt::Uninitialized);
-    out.truncate(writeDigits(bytes, reinterpret_cast<char16_t*>(out.data()), CharTable));
-    return out;
-}
-
-QString DecodePayload(QStringView hexText)
-{
-    return decode(TextDigits{hexText.utf16(), hexText.size()});
-}
-
-QString DecodePacket(QByteArrayView bytes)
-{
-    ValueBuffer buffer;
-    return decode(valueDigits(bytes, buffer));
-}
-
-PacketMessage DecodePacketMessage(QByteArrayView bytes)
-{
-    ValueBuffer buffer;
-    const ValueDigits digits = valueDigits(bytes, buffer);
-    const qsizetype start = messageStart(digits);
-    if (start < 0)
-        return {};
-    QVarLengthArray<char16_t, 2048> text(decodedRoom(start, digits.n));
-    const qsizetype length = decodeInto(digits, start, text.data()) - text.data();
-    const QStringView decoded(text.constData(), length);
-    return {messageType(decoded), length > 3 ? decoded.sliced(3).toString() : QString()};
-}
-
 MessageType messageType(QStringView decodedText)
 {
     if (decodedText.size() < 3)
@@ -263,6 +230,33 @@ MessageType messageType(QStringView decodedText)
     return MessageType::Message;
 }
 
+} // namespace
+
+QString HexText(QByteArrayView bytes)
+{
+    QString out(bytes.size() * 2, Qt::Uninitialized);
+    out.truncate(writeDigits(bytes, reinterpret_cast<char16_t*>(out.data()), CharTable));
+    return out;
+}
+
+QString DecodePayload(QStringView hexText)
+{
+    return decode(TextDigits{hexText.utf16(), hexText.size()});
+}
+
+PacketMessage DecodePacketMessage(QByteArrayView bytes)
+{
+    ValueBuffer buffer;
+    const ValueDigits digits = valueDigits(bytes, buffer);
+    const qsizetype start = messageStart(digits);
+    if (start < 0)
+        return {};
+    QVarLengthArray<char16_t, 2048> text(decodedRoom(start, digits.n));
+    const qsizetype length = decodeInto(digits, start, text.data()) - text.data();
+    const QStringView decoded(text.constData(), length);
+    return {messageType(decoded), length > 3 ? decoded.sliced(3).toString() : QString()};
+}
+
 QString messageTypeName(MessageType type)
 {
     switch (type) {
@@ -278,10 +272,4 @@ QString messageTypeName(MessageType type)
         break;
     }
     return QStringLiteral("Message");
-}
-
-MessageClass ClassifyMessage(QStringView decodedText)
-{
-    QString data = decodedText.size() > 3 ? decodedText.sliced(3).toString() : QString();
-    return {messageTypeName(messageType(decodedText)), std::move(data)};
 }

@@ -51,7 +51,7 @@ MainWindow::MainWindow(std::unique_ptr<CaptureComponent> component,
     m_controller = std::make_unique<CaptureController>(*m_oPacketX, *this, *m_dialogs);
     m_logExport = std::make_unique<LogExport>(*m_model, *m_dialogs, *this);
     m_clearList = std::make_unique<ClearList>(*m_model, *m_dialogs, *this, *m_logExport);
-    m_portChange = std::make_unique<PortChange>(*m_oPacketX, *this, *m_controller, *m_dialogs);
+    m_portChange = std::make_unique<PortChange>(*this, *m_controller, *m_dialogs);
     connectCapture();
 
     // The client area is fixed; only the menu bar's height is the platform's own.

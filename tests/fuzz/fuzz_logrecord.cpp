@@ -70,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fields[i] = fieldText(input.ConsumeRandomLengthString(), utf16Fields & (1u << i));
     const std::string rest = input.ConsumeRemainingBytesAsString();
     // Either the data text of a decoded packet, as the list shows it, or any text at all.
-    fields[CaptureLog::FieldCount - 1] =
-        decodedData ? ClassifyMessage(DecodePacket(QByteArrayView(rest))).data
-                    : fieldText(rest, utf16Fields & 0x80);
+    fields[CaptureLog::FieldCount - 1] = decodedData
+                                             ? DecodePacketMessage(QByteArrayView(rest)).data
+                                             : fieldText(rest, utf16Fields & 0x80);
 
     // Records are appended to what the log holds already; that must stay as it was.
     const QByteArray before = "\"1\",\"earlier\",\"7\",\"Message\",\"x\"\r\n";

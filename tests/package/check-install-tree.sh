@@ -23,6 +23,8 @@ expected=(
     "usr/share/metainfo/$app_id.metainfo.xml"
     usr/share/man/man1/kintosniffer.1.gz
     usr/share/icons/hicolor/scalable/apps/kintosniffer.svg
+    usr/share/doc/kintosniffer/changelog.gz
+    usr/share/doc/kintosniffer/copyright
 )
 for size in 16 24 32 48; do
     expected+=("usr/share/icons/hicolor/${size}x$size/apps/kintosniffer.png")

@@ -120,3 +120,19 @@ capture_interface() {
 helper_pid() { pgrep -P "$program_pid" -x kintosniffer-ca; }
 capturing() { [ -n "$(capture_interface)" ]; }
 not_capturing() { [ -z "$(capture_interface)" ]; }
+
+# Debian's own checker on the package file: any error or warning fails. As root lintian first
+# notes that it would rather not run as root; that note is no finding.
+check_lintian() {
+    local deb=$1 output status=0
+    if ! command -v lintian >/dev/null; then
+        fail "lintian is not installed (scripts/setup.sh installs it)"
+        return
+    fi
+    output=$(lintian --fail-on error,warning "$deb" 2>&1) || status=$?
+    if ((status == 0)) && ! grep -qE '^[EW]: ' <<<"$output"; then
+        pass "lintian reports no error or warning"
+    else
+        fail "lintian (exit status $status): $output"
+    fi
+}

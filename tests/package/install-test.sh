@@ -71,6 +71,7 @@ trap cleanup EXIT
 echo "== building the package"
 deb=$(bash scripts/package.sh | tail -n 1)
 echo "$deb"
+check_lintian "$deb"
 
 echo "== installing"
 dpkg_locked dpkg --install "$deb"

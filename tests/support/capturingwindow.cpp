@@ -1,6 +1,6 @@
 #include "capturingwindow.h"
 
-#include "capturecomponent.h"
+#include "loopback.h"
 #include "mainwindow.h"
 #include "pcapcapture.h"
 #include "scripteddialogs.h"
@@ -21,12 +21,7 @@ CapturingWindow::~CapturingWindow() = default;
 
 QString CapturingWindow::start(const QString& adapter, const QString& port)
 {
-    const QList<CaptureAdapter> adapters = m_window->component().adapters();
-    int index = -1;
-    for (int i = 0; i < adapters.size() && index < 0; ++i) {
-        if (adapters[i].name == adapter)
-            index = i;
-    }
+    const int index = adapterIndex(m_window->component(), adapter);
     if (index < 0)
         return QStringLiteral("the capture component does not list ") + adapter;
     m_probe->setPort(port);
