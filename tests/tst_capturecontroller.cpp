@@ -34,6 +34,7 @@ private slots:
     void startupChoosesTheSchedulerAdapter_data();
     void startupChoosesTheSchedulerAdapter();
     void startupWithoutSchedulerAsksForAnAdapter();
+    void adaptersThatCannotBeListedAreExplainedFirst();
     void longDescriptionInBothLists();
     void startAndStop();
     void menuShortcutsWinOverTextFields();
@@ -87,6 +88,20 @@ void tst_CaptureController::startupWithoutSchedulerAsksForAnAdapter()
     QCOMPARE(h.probe.comboEntries(), h.probe.listEntries());
     QCOMPARE(h.probe.panel(3), QString("Status: Stopped"));
     QCOMPARE(h.capture->m_calls, QStringList{"startup"});
+}
+
+void tst_CaptureController::adaptersThatCannotBeListedAreExplainedFirst()
+{
+    Harness h({}, FakeWindow::Load::Later);
+    h.capture->m_adapterError = "The network adapters cannot be listed: no netlink";
+    h.dialogs->pressOk();
+    h.dialogs->pressOk();
+    h.window.Form_Load();
+    QCOMPARE(h.dialogs->problems(), QString());
+    QCOMPARE(h.dialogs->shown.size(), 2);
+    QCOMPARE(h.dialogs->shown[0].text, h.capture->m_adapterError);
+    QCOMPARE(h.dialogs->shown[1].text, QString("Select adapter from list"));
+    QCOMPARE(h.probe.state(), CaptureState::NoAdapter);
 }
 
 void tst_CaptureController::longDescriptionInBothLists()

@@ -1,4 +1,5 @@
 #include "loopback.h"
+#include "filterexpression.h"
 #include "packetbatch.h"
 #include "pcapcapture.h"
 #include "udpsender.h"
@@ -42,6 +43,8 @@ private slots:
     void badFilterGivesLibpcapsReason_data();
     void badFilterGivesLibpcapsReason();
     void startWhileCapturingMovesToTheNewAdapter();
+    void portNumbersAreDecimal_data();
+    void portNumbersAreDecimal();
     void helperRefusesBadArguments_data();
     void helperRefusesBadArguments();
     void helperHoldsNoCapabilityWhileCapturing();
@@ -148,6 +151,27 @@ void tst_PcapCapture::startWhileCapturingMovesToTheNewAdapter()
     QTRY_COMPARE(received.data.size(), 1);
     // The "any" device has its own link header instead of Ethernet's.
     QVERIFY(received.data[0].size() != QByteArray("via any").size() + LoopbackHeaders);
+}
+
+void tst_PcapCapture::portNumbersAreDecimal_data()
+{
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("handedOn");
+    QTest::newRow("leading zero") << "port 04111" << "port 4111";
+    QTest::newRow("zeros only") << "port 000" << "port 0";
+    QTest::newRow("spaces kept") << "port  0080" << "port  80";
+    QTest::newRow("every number word") << "port 010 or port 020" << "port 10 or port 20";
+    QTest::newRow("hexadecimal kept") << "port 0x1f" << "port 0x1f";
+    QTest::newRow("address kept") << "host 010.0.0.1" << "host 010.0.0.1";
+    QTest::newRow("name kept") << "port 4111 and not ether host eth010" << "port 4111 and not ether host eth010";
+    QTest::newRow("fraction kept") << "port 04111.5" << "port 04111.5";
+}
+
+void tst_PcapCapture::portNumbersAreDecimal()
+{
+    QFETCH(QString, filter);
+    QFETCH(QString, handedOn);
+    QCOMPARE(FilterExpression::decimalNumbers(filter), handedOn);
 }
 
 void tst_PcapCapture::helperRefusesBadArguments_data()

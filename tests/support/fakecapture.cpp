@@ -43,7 +43,6 @@ QString FakeCapture::start()
     m_capturing = false;
     if (m_adapter < 0 || m_adapter >= m_adapters.size())
         return QStringLiteral("No adapter is chosen.");
-    ++m_opens;
     if (!m_startError.isEmpty())
         return m_startError;
     m_openPort = portOf(m_filter);

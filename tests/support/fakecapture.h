@@ -37,7 +37,6 @@ public:
     QString m_filter;
     QString m_startError;   // start() fails with this when not empty
     QString m_adapterError; // as if the adapters could not be listed
-    int m_opens = 0;        // captures opened, as the real one opens its helper
 
 private:
     QList<CaptureAdapter> m_adapters;
