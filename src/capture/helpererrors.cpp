@@ -23,14 +23,23 @@ const QRegularExpression& statsLine()
     return line;
 }
 
-// The helper's lines without its name in front, and without its counts.
-QString reasonFrom(const QString& errorOutput)
+// What the helper wrote, a line each, without its name in front.
+QStringList linesOf(const QString& errorOutput)
 {
     const QString prefix = QLatin1String(HelperProtocol::ProgramName) + QStringLiteral(": ");
-    QStringList reasons;
-    for (QString line : errorOutput.split(u'\n', Qt::SkipEmptyParts)) {
+    QStringList lines = errorOutput.split(u'\n', Qt::SkipEmptyParts);
+    for (QString& line : lines) {
         if (line.startsWith(prefix))
             line.remove(0, prefix.size());
+    }
+    return lines;
+}
+
+// Its reason: every line but the counts.
+QString reasonFrom(const QString& errorOutput)
+{
+    QStringList reasons;
+    for (const QString& line : linesOf(errorOutput)) {
         if (!statsLine().match(line).hasMatch())
             reasons << line;
     }
@@ -116,11 +125,8 @@ QString unreadable(const QString& helper)
 
 CaptureStats statsFrom(const QString& errorOutput)
 {
-    const QString prefix = QLatin1String(HelperProtocol::ProgramName) + QStringLiteral(": ");
     CaptureStats stats;
-    for (QString line : errorOutput.split(u'\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith(prefix))
-            line.remove(0, prefix.size());
+    for (const QString& line : linesOf(errorOutput)) {
         const QRegularExpressionMatch m = statsLine().match(line);
         if (m.hasMatch())
             stats = {m.captured(1).toULongLong(), m.captured(2).toULongLong()};
