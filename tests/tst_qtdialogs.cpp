@@ -163,6 +163,19 @@ void tst_QtDialogs::longFileNameFitsTheScreen()
     QVERIFY2(text.startsWith("The log could not be written to \"/tmp/xx"), qPrintable(text));
     QVERIFY2(text.endsWith("xx/log.csv\":\nNo room"), qPrintable(text)); // the reason stays
     QVERIFY(text.contains(QChar(0x2026)));                               // middle left out
+
+    // A command with spaces wraps instead: it stays whole, to be copied as it stands.
+    const QString advice = "Grant it with \"sudo setcap cap_net_raw=ep /usr/lib/" +
+                           QString(40, u'h') + "/kintosniffer-capture\".";
+    ModalHand again([&](QWidget* dialog) {
+        auto* message = qobject_cast<QMessageBox*>(dialog);
+        QVERIFY(message);
+        text = message->text();
+        message->button(QMessageBox::Ok)->click();
+    });
+    dialogs.messageBox(advice);
+    QVERIFY(again.acted());
+    QCOMPARE(text, advice);
 }
 
 QTEST_MAIN(tst_QtDialogs)

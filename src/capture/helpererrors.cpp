@@ -65,7 +65,7 @@ QString permissionHint(const QString& helper)
 {
     // Root is not offered: the helper needs this one capability and nothing more.
     return QStringLiteral("The capture helper %1 needs the capability cap_net_raw to capture; "
-                          "grant it with \"sudo setcap cap_net_raw=eip %1\".")
+                          "grant it with \"sudo setcap cap_net_raw=ep %1\".")
         .arg(helper);
 }
 

@@ -18,38 +18,43 @@ QString shownText(QString text)
 constexpr int MostWrappedLines = 4;
 
 // A message names files as the user typed them, and a name can be thousands of characters
-// long. The quoted name is shortened in its middle so that its line fits the box, keeping its
-// start and end, the reason on the next line and the buttons in sight.
-QString fittedLine(const QString& line, const QFontMetrics& metrics, int width)
+// long. A box wraps its text at spaces only, so a word wider than the screen has room for is
+// shortened in its middle, keeping its start and end; a line that would still wrap more than
+// a few times is shortened as a whole. The reason on the next line and the buttons stay in sight, and a
+// command the message gives (with spaces in it) stays whole.
+QString fittedLine(const QString& line, const QFontMetrics& metrics, int width, int widest)
 {
-    if (metrics.horizontalAdvance(line) <= width)
-        return line;
-    const qsizetype open = line.indexOf(u'"');
-    const qsizetype close = line.lastIndexOf(u'"');
-    if (open >= 0 && close > open + 1) {
-        const QString name = line.mid(open + 1, close - open - 1);
-        const int rest = metrics.horizontalAdvance(line) - metrics.horizontalAdvance(name);
-        const QString shortName =
-            metrics.elidedText(name, Qt::ElideMiddle, qMax(width - rest, width / 2));
-        return line.left(open + 1) + shortName + line.mid(close);
+    QStringList words = line.split(u' ');
+    for (QString& word : words) {
+        if (metrics.horizontalAdvance(word) > widest)
+            word = metrics.elidedText(word, Qt::ElideMiddle, widest);
     }
-    return metrics.elidedText(line, Qt::ElideMiddle, width * MostWrappedLines);
+    const QString fitted = words.join(u' ');
+    if (metrics.horizontalAdvance(fitted) <= width * MostWrappedLines)
+        return fitted;
+    return metrics.elidedText(fitted, Qt::ElideMiddle, width * MostWrappedLines);
 }
 
-QString fittedText(const QString& text, const QFontMetrics& metrics, int width)
+// width: where the box wraps its text; widest: the widest word the screen has room for (the
+// box grows to hold it).
+QString fittedText(const QString& text, const QFontMetrics& metrics, int width, int widest)
 {
     QStringList lines = text.split(u'\n');
     for (QString& line : lines)
-        line = fittedLine(line, metrics, width);
+        line = fittedLine(line, metrics, width, widest);
     return lines.join(u'\n');
+}
+
+int screenWidth(const QWidget& box)
+{
+    const QScreen* screen = box.screen();
+    return screen ? screen->availableGeometry().width() : 800;
 }
 
 // The width Qt lets a message box's text take before it wraps, less the box's margins.
 int textWidth(const QWidget& box)
 {
-    const QScreen* screen = box.screen();
-    const int screenWidth = screen ? screen->availableGeometry().width() : 800;
-    return qMin(screenWidth / 2, 500) - 40;
+    return qMin(screenWidth(box) / 2, 500) - 40;
 }
 
 } // namespace
@@ -81,7 +86,8 @@ Dialogs::Answer QtDialogs::messageBox(const QString& text, Buttons buttons, Icon
         titleOrDefault(title), QString(),
         buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, m_parent);
     box.setTextFormat(Qt::PlainText);
-    box.setText(fittedText(shownText(text), box.fontMetrics(), textWidth(box)));
+    box.setText(fittedText(shownText(text), box.fontMetrics(), textWidth(box),
+                           screenWidth(box) - 100));
     switch (box.exec()) {
     case QMessageBox::Yes:
         return Answer::Yes;
