@@ -2,6 +2,7 @@
 // through the capture helper) and against the test double the other tests use: both must
 // behave alike, or the window's tests prove nothing about the program.
 #include "fakecapture.h"
+#include "loopback.h"
 #include "packetbatch.h"
 #include "pcapcapture.h"
 #include "udpsender.h"
@@ -57,7 +58,8 @@ struct Subject
         QList<QByteArray> payloads;
         for (const QByteArray& packet : std::as_const(received)) {
             // The real component delivers whole frames; the payload is at their end.
-            const qsizetype headers = qobject_cast<FakeCapture*>(component.get()) ? 0 : 42;
+            const qsizetype headers =
+                qobject_cast<FakeCapture*>(component.get()) ? 0 : LoopbackHeaders;
             payloads.append(packet.mid(headers));
         }
         received.clear();

@@ -15,6 +15,14 @@
 
 namespace {
 
+// Starts capture on the loopback adapter: the component's message, empty when it captures.
+QString startOnLoopback(PcapCapture& capture, const QString& filter)
+{
+    capture.setAdapter(adapterIndex(capture, "lo"));
+    capture.setFilter(filter);
+    return capture.start();
+}
+
 // Everything the component delivered, flattened.
 struct Received
 {
@@ -75,9 +83,7 @@ void tst_PcapCapture::capturesOnlyTheWatchedPortInOrder()
     connect(&capture, &CaptureComponent::packetsCaptured, this,
             [&](const PacketBatch& b) { received.add(b); });
     const quint16 port = UdpSender::freePort();
-    capture.setAdapter(adapterIndex(capture, "lo"));
-    capture.setFilter(QString("port %1").arg(port));
-    QCOMPARE(capture.start(), QString());
+    QCOMPARE(startOnLoopback(capture, QString("port %1").arg(port)), QString());
     QVERIFY(capture.isCapturing());
 
     UdpSender sender;
@@ -121,9 +127,7 @@ void tst_PcapCapture::badFilterGivesLibpcapsReason()
     QFETCH(QString, filter);
     QFETCH(QString, reason);
     PcapCapture capture;
-    capture.setAdapter(adapterIndex(capture, "lo"));
-    capture.setFilter(filter);
-    const QString error = capture.start();
+    const QString error = startOnLoopback(capture, filter);
     QVERIFY2(error.contains(reason), qPrintable(error));
     QVERIFY(!capture.isCapturing());
 }
@@ -138,9 +142,7 @@ void tst_PcapCapture::startWhileCapturingMovesToTheNewAdapter()
     connect(&capture, &CaptureComponent::packetsCaptured, this,
             [&](const PacketBatch& b) { received.add(b); });
     const quint16 port = UdpSender::freePort();
-    capture.setAdapter(adapterIndex(capture, "lo"));
-    capture.setFilter(QString("port %1").arg(port));
-    QCOMPARE(capture.start(), QString());
+    QCOMPARE(startOnLoopback(capture, QString("port %1").arg(port)), QString());
     capture.setAdapter(any);
     QCOMPARE(capture.start(), QString());
     QVERIFY(capture.isCapturing());
@@ -216,9 +218,7 @@ void tst_PcapCapture::helperRefusesBadArguments()
 void tst_PcapCapture::helperHoldsNoCapabilityWhileCapturing()
 {
     PcapCapture capture;
-    capture.setAdapter(adapterIndex(capture, "lo"));
-    capture.setFilter("port 4111");
-    QCOMPARE(capture.start(), QString());
+    QCOMPARE(startOnLoopback(capture, "port 4111"), QString());
     QFile status(QString("/proc/%1/status").arg(capture.helperPid()));
     QVERIFY(status.open(QIODevice::ReadOnly));
     int sets = 0;
@@ -237,9 +237,7 @@ void tst_PcapCapture::helperHoldsNoCapabilityWhileCapturing()
 void tst_PcapCapture::missingHelperIsNamed()
 {
     PcapCapture capture(nullptr, "/nonexistent/kintosniffer-capture");
-    capture.setAdapter(adapterIndex(capture, "lo"));
-    capture.setFilter("port 4111");
-    const QString error = capture.start();
+    const QString error = startOnLoopback(capture, "port 4111");
     QVERIFY2(error.contains("/nonexistent/kintosniffer-capture is missing"), qPrintable(error));
     QVERIFY(!capture.isCapturing());
 }
@@ -248,9 +246,7 @@ void tst_PcapCapture::helperThatDiesIsReportedOnce()
 {
     PcapCapture capture;
     QSignalSpy failed(&capture, &CaptureComponent::captureFailed);
-    capture.setAdapter(adapterIndex(capture, "lo"));
-    capture.setFilter("port 4111");
-    QCOMPARE(capture.start(), QString());
+    QCOMPARE(startOnLoopback(capture, "port 4111"), QString());
     ::kill(pid_t(capture.helperPid()), SIGKILL);
     QVERIFY(failed.wait(5000));
     QVERIFY2(failed.first().first().toString().contains("ended unexpectedly (Killed)"),
