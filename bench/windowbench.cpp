@@ -13,6 +13,7 @@
 #include "stallmeter.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -60,8 +61,8 @@ qint64 counterOf(QByteArrayView bytes)
 
 } // namespace
 
-WindowBench::WindowBench(QString senderProgram, qint64 count)
-    : m_senderProgram(std::move(senderProgram)), m_count(count)
+WindowBench::WindowBench(QString senderProgram, qint64 count, bool longRun)
+    : m_senderProgram(std::move(senderProgram)), m_count(count), m_long(longRun)
 {}
 
 bool WindowBench::fail(const QString& why)
@@ -127,28 +128,43 @@ bool WindowBench::startCapture(MainWindow& window, quint16 port)
 bool WindowBench::burst(MainWindow& window, quint16 port, BenchReport& report)
 {
     PacketListModel& model = window.model();
+    // The whole program is this process (the window) and the capture helper.
+    const auto* capture = qobject_cast<const PcapCapture*>(&window.component());
+    const qint64 helper = capture ? capture->helperPid() : 0;
+    if (helper <= 0)
+        return fail(QStringLiteral("no capture helper runs"));
+    auto mark = [&] {
+        return CpuMark{ProcessUsage::cpuSeconds() + ProcessUsage::cpuSeconds(helper),
+                       qint64(model.rowCount())};
+    };
+    // A long run compares the first million with the last: a cost that grows with the rows
+    // shows there, where an average over the whole capture would hide it.
+    constexpr qint64 Million = 1000000;
+    CpuMark firstMillion, lastMillionFrom;
     qint64 lastArrivalNs = 0;
     qint64 deliveries = 0;
     const QMetaObject::Connection arrivals =
         connect(&model, &QAbstractItemModel::rowsInserted, this, [&] {
             lastArrivalNs = monotonicNs();
             ++deliveries;
+            const qint64 rows = model.rowCount();
+            if (m_long && firstMillion.cpu < 0 && rows >= Million)
+                firstMillion = mark();
+            if (m_long && lastMillionFrom.cpu < 0 && rows >= m_count - Million)
+                lastMillionFrom = mark();
         });
     m_viewPaints = 0;
     m_view->viewport()->installEventFilter(this);
 
     StallMeter stalls;
     FloodSender sender(m_senderProgram);
-    // The whole program is this process (the window) and the capture helper.
-    const auto* capture = qobject_cast<const PcapCapture*>(&window.component());
-    const qint64 helper = capture ? capture->helperPid() : 0;
-    if (helper <= 0)
-        return fail(QStringLiteral("no capture helper runs"));
     const qint64 rssBefore = ProcessUsage::residentKib();
+    m_rssBeforeKib = rssBefore;
     const qint64 helperRssBefore = ProcessUsage::residentKib(helper);
     const double cpuBefore = ProcessUsage::cpuSeconds();
     const double helperCpuBefore = ProcessUsage::cpuSeconds(helper);
     const double uiCpuBefore = ProcessUsage::threadCpuSeconds();
+    const CpuMark started = mark();
     stalls.start();
     if (!sender.start(port, m_count))
         return fail(sender.result().error);
@@ -172,6 +188,7 @@ bool WindowBench::burst(MainWindow& window, quint16 port, BenchReport& report)
     const double uiCpuAfter = ProcessUsage::threadCpuSeconds();
     const qint64 rssAfter = ProcessUsage::residentKib();
     const qint64 helperRssAfter = ProcessUsage::residentKib(helper);
+    const CpuMark finished = {cpuAfter + helperCpuAfter, qint64(model.rowCount())};
     stalls.stop();
     m_view->viewport()->removeEventFilter(this);
     disconnect(arrivals);
@@ -213,7 +230,21 @@ bool WindowBench::burst(MainWindow& window, quint16 port, BenchReport& report)
                (uiCpuAfter - uiCpuBefore) * 1e6 / perPacket, 3);
     report.add(QStringLiteral("deliveries"), deliveries);
     report.add(QStringLiteral("view_paints"), m_viewPaints);
+    if (m_long) {
+        addSlice(report, "first_million_cpu_us_per_packet", started, firstMillion);
+        addSlice(report, "last_million_cpu_us_per_packet", lastMillionFrom, finished);
+    }
     return true;
+}
+
+void WindowBench::addSlice(BenchReport& report, const char* key, const CpuMark& from,
+                           const CpuMark& to) const
+{
+    // Deliveries come every 40 ms or so, so a slice starts and ends on a delivery near the
+    // million, and is divided by the rows it really held.
+    const qint64 rows = to.rows - from.rows;
+    const bool taken = from.cpu >= 0 && to.cpu >= 0 && rows > 0;
+    report.add(QLatin1String(key), taken ? (to.cpu - from.cpu) * 1e6 / double(rows) : -1.0, 3);
 }
 
 void WindowBench::checkRows(MainWindow& window, BenchReport& report)
@@ -234,10 +265,21 @@ void WindowBench::saveLog(MainWindow& window, BenchReport& report)
     QTemporaryDir directory;
     const QString fileName = directory.filePath(QStringLiteral("KintoCapturelogBench.csv"));
     m_dialogs->setLogFileName(fileName);
+    // As the user saves: the menu item, with the event loop running. The save is done when the
+    // unsaved flag is down again, whether it ran at once or goes on after the click returns;
+    // meanwhile the stall meter sees how long the window could not answer.
+    StallMeter stalls;
+    stalls.start();
     const qint64 start = monotonicNs();
-    window.savelog_Click();
+    QTimer::singleShot(0, &window, [&window] {
+        window.findChild<QAction*>(QStringLiteral("savelog"))->trigger();
+    });
+    const bool saved =
+        waitUntil([&window] { return !window.isUnsaved(); }, int(60000 + m_count / 100));
     const qint64 end = monotonicNs();
-    report.add(QStringLiteral("save_log_s"), seconds(end - start), 3);
+    stalls.stop();
+    report.add(QStringLiteral("save_log_s"), saved ? seconds(end - start) : -1.0, 3);
+    report.add(QStringLiteral("save_log_max_stall_ms"), stalls.worstMs(), 1);
     report.add(QStringLiteral("save_log_bytes"), QFileInfo(fileName).size());
     report.add(QStringLiteral("saved_flag_after_save"), qint64(window.isUnsaved() ? 0 : 1));
 }
@@ -274,7 +316,10 @@ void WindowBench::clearList(MainWindow& window, BenchReport& report)
     const qint64 end = monotonicNs();
     report.add(QStringLiteral("clear_list_s"), seconds(end - start), 3);
     report.add(QStringLiteral("rows_after_clear"), qint64(window.model().rowCount()));
-    report.add(QStringLiteral("rss_after_clear_kib"), ProcessUsage::residentKib());
+    const qint64 rssAfterClear = ProcessUsage::residentKib();
+    report.add(QStringLiteral("rss_after_clear_kib"), rssAfterClear);
+    // Against the window's resident memory just before the burst.
+    report.add(QStringLiteral("rss_after_clear_vs_before_kib"), rssAfterClear - m_rssBeforeKib);
 }
 
 bool WindowBench::eventFilter(QObject* watched, QEvent* event)

@@ -14,7 +14,8 @@ class WindowBench : public QObject
     Q_OBJECT
 
 public:
-    WindowBench(QString senderProgram, qint64 count);
+    // A long run also reports what the first and the last million packets cost.
+    WindowBench(QString senderProgram, qint64 count, bool longRun = false);
 
     // Adds the window's figures to report; false (and error()) when the run could not be made.
     bool run(BenchReport& report);
@@ -33,8 +34,18 @@ private:
     void clearList(MainWindow& window, BenchReport& report);
     bool fail(const QString& why);
 
+    // CPU seconds of the whole program (window and helper) and the rows at one moment.
+    struct CpuMark
+    {
+        double cpu = -1;
+        qint64 rows = 0;
+    };
+    void addSlice(BenchReport& report, const char* key, const CpuMark& from,
+                  const CpuMark& to) const;
+
     QString m_senderProgram;
     qint64 m_count;
+    bool m_long = false;
     QString m_error;
     double m_senderRate = 0;
     class BenchDialogs* m_dialogs = nullptr;
@@ -47,5 +58,6 @@ private:
     qint64 m_paintedAtNs = 0;    // monotonic
     qint64 m_detailPaintNs = -1; // monotonic
     qint64 m_viewPaints = 0;
-    qint64 m_startNs = 0; // Start until the helper captures
+    qint64 m_startNs = 0;      // Start until the helper captures
+    qint64 m_rssBeforeKib = 0; // the window's, just before the burst
 };
