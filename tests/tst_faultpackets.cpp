@@ -13,9 +13,10 @@
 #include "scripteddialogs.h"
 #include "testfiles.h"
 #include "udpsender.h"
+#include "windowprobe.h"
 
+#include <QAbstractItemView>
 #include <QRegularExpression>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,8 +49,7 @@ bool rowDecodesItsBytes(const PacketListModel& model, int row, QString* why)
 // Double-clicks a row the way the user does and returns the text of the detail window.
 QString detailText(MainWindow& window, int row)
 {
-    auto* view = window.findChild<QTableView*>(QStringLiteral("ListView1"));
-    view->setCurrentIndex(window.model().index(row, 0));
+    WindowProbe(window).packetList()->setCurrentIndex(window.model().index(row, 0));
     QString shown = QStringLiteral("<no detail window>");
     ModalHand hand([&shown](QWidget* modal) {
         auto* detail = qobject_cast<PacketWindow*>(modal);

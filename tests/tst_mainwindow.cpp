@@ -1,6 +1,12 @@
 #include "fakewindow.h"
+#include "modalhand.h"
 #include "packetitemdelegate.h"
+#include "packetlistmodel.h"
+#include "packetwindow.h"
+#include "testpackets.h"
 
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -11,8 +17,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QStatusBar>
-#include <QTableView>
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -67,6 +73,8 @@ private slots:
     void lineBreaksShowOnOneLine();
     void columnsStartAtTheirWidths_data();
     void columnsStartAtTheirWidths();
+    void listKeysAndMouse_data();
+    void listKeysAndMouse();
     void focusReachingList1ChoosesNothing_data();
     void focusReachingList1ChoosesNothing();
     void typingInCombo1ChoosesNothing();
@@ -193,8 +201,7 @@ void tst_MainWindow::keyboardOrder()
 void tst_MainWindow::lineBreaksShowOnOneLine()
 {
     Harness h;
-    auto* delegate =
-        qobject_cast<PacketItemDelegate*>(h.child<QTableView>("ListView1")->itemDelegate());
+    auto* delegate = qobject_cast<PacketItemDelegate*>(h.probe.packetList()->itemDelegate());
     QVERIFY(delegate);
     QCOMPARE(delegate->displayText(QString("[x]\r\nok\r\n!"), QLocale::c()),
              QStringLiteral(u"[x]\u21B5ok\u21B5!"));
@@ -203,22 +210,146 @@ void tst_MainWindow::lineBreaksShowOnOneLine()
 void tst_MainWindow::columnsStartAtTheirWidths_data()
 {
     QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("title");
     QTest::addColumn<int>("twips");
-    QTest::newRow("No") << 0 << 800;
-    QTest::newRow("Date") << 1 << 2500;
-    QTest::newRow("Size") << 2 << 800;
-    QTest::newRow("Type") << 3 << 1400;
-    QTest::newRow("Data") << 4 << 5400;
+    QTest::newRow("No") << 0 << "No" << 800;
+    QTest::newRow("Date") << 1 << "Date" << 2500;
+    QTest::newRow("Size") << 2 << "Size" << 800;
+    QTest::newRow("Type") << 3 << "Type" << 1400;
+    QTest::newRow("Data") << 4 << "Data" << 5400;
 }
 
 void tst_MainWindow::columnsStartAtTheirWidths()
 {
     QFETCH(int, column);
+    QFETCH(QString, title);
     QFETCH(int, twips);
-    Harness h;
-    QHeaderView* header = h.child<QTableView>("ListView1")->horizontalHeader();
+    FakeWindow h; // capturing
+    QHeaderView* header = h.probe.packetColumns();
     QCOMPARE(header->sectionSize(column), qRound(twips / 15.0));
     QCOMPARE(header->sectionResizeMode(column), QHeaderView::Interactive); // the user may resize
+    QCOMPARE(header->model()->headerData(column, Qt::Horizontal).toString(), title);
+
+    // What assistive technology reads: a table with column headers and the cells' texts.
+    h.capture->deliver({messagePacket("***[first]"), messagePacket("***[second]\r\nline")});
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(h.probe.packetList());
+    QAccessibleTableInterface* table = list ? list->tableInterface() : nullptr;
+    QVERIFY(table);
+    QCOMPARE(list->role(), QAccessible::Table);
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->columnCount(), 5);
+    QAccessibleInterface* cell = table->cellAt(1, column);
+    QVERIFY(cell && cell->tableCellInterface());
+    QCOMPARE(cell->role(), QAccessible::Cell);
+    QCOMPARE(cell->text(QAccessible::Name), h.window.model().text(1, column));
+    QCOMPARE(list->indexOfChild(cell), 2 * 5 + column);
+    const QList<QAccessibleInterface*> headers = cell->tableCellInterface()->columnHeaderCells();
+    QCOMPARE(headers.size(), 1);
+    QCOMPARE(headers.first()->role(), QAccessible::ColumnHeader);
+    QCOMPARE(headers.first()->text(QAccessible::Name), title);
+}
+
+void tst_MainWindow::listKeysAndMouse_data()
+{
+    // From the row "from" made current (-1: none, list at the top), after "action" the current
+    // row is "row" plus "pages" times the rows a page holds, selected or not, and the list
+    // shows "top" as its first row (-1: not checked) and the current row whole ("shown").
+    QTest::addColumn<int>("from");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("pages");
+    QTest::addColumn<bool>("selected");
+    QTest::addColumn<int>("top");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("Down") << 5 << "Down" << 6 << 0 << true << 5 << true;
+    QTest::newRow("Up") << 5 << "Up" << 4 << 0 << true << 4 << true;
+    QTest::newRow("Up at the first row") << 0 << "Up" << 0 << 0 << true << 0 << true;
+    QTest::newRow("Down at the last row") << 199 << "Down" << 199 << 0 << true << -1 << true;
+    QTest::newRow("Page Down") << 10 << "PageDown" << 10 << 1 << true << 11 << true;
+    QTest::newRow("Page Up") << 150 << "PageUp" << 150 << -1 << true << -1 << true;
+    QTest::newRow("Home") << 150 << "Home" << 0 << 0 << true << 0 << true;
+    QTest::newRow("End") << 10 << "End" << 199 << 0 << true << -1 << true;
+    QTest::newRow("click") << -1 << "click" << 3 << 0 << true << 0 << true;
+    QTest::newRow("double click") << -1 << "doubleClick" << 3 << 0 << true << 0 << true;
+    QTest::newRow("wheel") << 5 << "wheel" << 5 << 0 << true << 8 << false; // 3 rows a notch
+    QTest::newRow("focus alone") << -1 << "focus" << 0 << 0 << false << 0 << true;
+    // A delivery scrolls to the newest row; the current row stays where it was.
+    QTest::newRow("batch") << 5 << "batch" << 5 << 0 << true << -1 << false;
+}
+
+void tst_MainWindow::listKeysAndMouse()
+{
+    QFETCH(int, from);
+    QFETCH(QString, action);
+    QFETCH(int, row);
+    QFETCH(int, pages);
+    QFETCH(bool, selected);
+    QFETCH(int, top);
+    QFETCH(bool, shown);
+    FakeWindow h; // capturing
+    auto deliver = [&h](int first, int count) {
+        QList<Packet> packets;
+        for (int i = first; i < first + count; ++i)
+            packets.append(messagePacket(QStringLiteral("***[%1]").arg(i + 1)));
+        h.capture->deliver(packets);
+    };
+    deliver(0, 200);
+    QAbstractItemView* list = h.probe.packetList();
+    QWidget* rows = list->viewport();
+    QVERIFY(rows->rect().contains(list->visualRect(h.window.model().index(199, 0))));
+    if (from >= 0)
+        list->selectionModel()->setCurrentIndex(h.window.model().index(from, 0),
+                                                QItemSelectionModel::ClearAndSelect |
+                                                    QItemSelectionModel::Rows);
+    else
+        list->scrollToTop();
+    const int rowHeight = list->visualRect(h.window.model().index(0, 0)).height();
+    const int page = rows->height() / rowHeight;
+    const QPoint atRow = list->visualRect(h.window.model().index(row, 1)).center();
+
+    QString detail;
+    ModalHand hand([&detail](QWidget* modal) {
+        detail = static_cast<PacketWindow*>(modal)->text();
+        modal->close();
+    });
+    const QMap<QString, Qt::Key> keys{{"Up", Qt::Key_Up},         {"Down", Qt::Key_Down},
+                                      {"PageUp", Qt::Key_PageUp}, {"PageDown", Qt::Key_PageDown},
+                                      {"Home", Qt::Key_Home},     {"End", Qt::Key_End}};
+    if (keys.contains(action)) {
+        QTest::keyClick(list, keys[action]);
+    } else if (action == "click") {
+        QTest::mouseClick(rows, Qt::LeftButton, Qt::NoModifier, atRow);
+    } else if (action == "doubleClick") {
+        // As the mouse sends it: the first click, then the second as a double click.
+        QTest::mouseClick(rows, Qt::LeftButton, Qt::NoModifier, atRow);
+        QTest::mouseDClick(rows, Qt::LeftButton, Qt::NoModifier, atRow);
+        QVERIFY(hand.acted());
+        QCOMPARE(detail, QStringLiteral("***[%1]").arg(row + 1)); // the packet of that row
+    } else if (action == "wheel") {
+        const QPointF at = QRectF(rows->rect()).center();
+        QWheelEvent wheel(at, rows->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(rows, &wheel);
+    } else if (action == "focus") {
+        QApplication::setActiveWindow(&h.window);
+        QVERIFY(QTest::qWaitForWindowActive(&h.window));
+        list->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(list->hasFocus());
+    } else if (action == "batch") {
+        deliver(200, 50);
+        QVERIFY(rows->rect().contains(list->visualRect(h.window.model().index(249, 0))));
+    }
+    if (action != "doubleClick")
+        QVERIFY(!hand.failed() && detail.isEmpty()); // nothing but a double click opens it
+
+    const QModelIndex current = list->currentIndex();
+    QCOMPARE(current.row(), row + pages * page);
+    QCOMPARE(list->selectionModel()->isRowSelected(current.row()), selected);
+    QCOMPARE(list->selectionModel()->selectedRows().size(), selected ? 1 : 0);
+    if (top >= 0)
+        QCOMPARE(list->indexAt(QPoint(1, 1)).row(), top);
+    if (shown)
+        QVERIFY(rows->rect().contains(list->visualRect(current)));
 }
 
 void tst_MainWindow::focusReachingList1ChoosesNothing_data()

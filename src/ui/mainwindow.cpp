@@ -5,6 +5,7 @@
 #include "clearlist.h"
 #include "logexport.h"
 #include "packetlistmodel.h"
+#include "packetlistview.h"
 #include "packetwindow.h"
 #include "portchange.h"
 #include "qtdialogs.h"
@@ -22,7 +23,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QStatusBar>
-#include <QTableView>
 #include <QToolButton>
 
 MainWindow::MainWindow(std::unique_ptr<CaptureComponent> component,

@@ -15,6 +15,7 @@ class ClearList;
 class Dialogs;
 class LogExport;
 class PacketListModel;
+class PacketListView;
 class PacketWindow;
 class PortChange;
 class QAction;
@@ -25,7 +26,6 @@ class QLineEdit;
 class QListWidget;
 class QStatusBar;
 class QToolButton;
-class QTableView;
 
 // The main window: the packet list, the adapter lists, the start/stop controls and the status
 // bar. It owns the capture component and the packets for as long as the program runs, and keeps
@@ -102,7 +102,7 @@ private:
     std::function<void()> m_exit;
 
     QWidget* m_client = nullptr;
-    QTableView* m_ListView1 = nullptr;
+    PacketListView* m_ListView1 = nullptr;
     QLabel* m_Label1 = nullptr;
     QComboBox* m_combo1 = nullptr;
     QStatusBar* m_StatusBar1 = nullptr;

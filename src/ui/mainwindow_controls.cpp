@@ -6,6 +6,7 @@
 #include "capturecontroller.h"
 #include "packetitemdelegate.h"
 #include "packetlistmodel.h"
+#include "packetlistview.h"
 #include "symbolicons.h"
 #include "twips.h"
 
@@ -20,7 +21,6 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QStatusBar>
-#include <QTableView>
 #include <QToolButton>
 
 namespace {
@@ -111,29 +111,13 @@ void MainWindow::createControls()
     setCentralWidget(m_client);
     m_client->installEventFilter(this);
 
-    // A table view rather than a tree: a tree keeps an item per row (40 bytes) and lays all rows
-    // out again whenever rows are appended, which made a burst cost more than capturing it.
-    m_ListView1 = place(new QTableView(m_client), "ListView1", QStringLiteral("Packets"), 30, 90,
-                        11175, 5745);
+    // A view of our own: Qt's table keeps a header section per row and its tree lays every row
+    // out again on each insertion, so a long capture cost more with every packet.
+    m_ListView1 = place(new PacketListView(m_client), "ListView1", QStringLiteral("Packets"), 30,
+                        90, 11175, 5745);
     m_ListView1->setFont(arial());
-    m_ListView1->setShowGrid(false);
-    m_ListView1->setWordWrap(false);
-    m_ListView1->setCornerButtonEnabled(false);
-    m_ListView1->setTabKeyNavigation(false); // Tab moves on to the next control, not cell
-    m_ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_ListView1->setItemDelegate(new PacketItemDelegate(m_ListView1));
-    QHeaderView* rows = m_ListView1->verticalHeader();
-    rows->hide();
-    rows->setSectionResizeMode(QHeaderView::Fixed); // one height for all: no row is measured
-    rows->setMinimumSectionSize(1);
-    rows->setDefaultSectionSize(QFontMetrics(arial()).height() + 4);
-    QHeaderView* columns = m_ListView1->horizontalHeader();
-    columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    columns->setHighlightSections(false);
-    columns->setStretchLastSection(false); // "Data" keeps its width; the user may widen it
-    connect(m_ListView1, &QTableView::doubleClicked, this, &MainWindow::ListView1_DblClick);
+    connect(m_ListView1, &PacketListView::doubleClicked, this, &MainWindow::ListView1_DblClick);
 
     m_Label1 = place(new QLabel(QStringLiteral("Network Adapter"), m_client), "Label1",
                      QStringLiteral("Network Adapter"), 30, 5880, 2520, 210);
@@ -243,7 +227,7 @@ void MainWindow::addListColumns()
 {
     m_ListView1->setModel(m_model);
     for (int column = 0; column < PacketListModel::ColumnCount; ++column)
-        m_ListView1->horizontalHeader()->resizeSection(
+        m_ListView1->header()->resizeSection(
             column, Twips::toPixels(PacketListModel::columnWidthTwips(column)));
 }
 

@@ -2,9 +2,11 @@
 
 #include "mainwindow.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -77,4 +79,15 @@ QStringList WindowProbe::listEntries() const
     for (int i = 0; i < list->count(); ++i)
         entries << list->item(i)->text();
     return entries;
+}
+
+QAbstractItemView* WindowProbe::packetList() const
+{
+    return m_window.findChild<QAbstractItemView*>(QStringLiteral("ListView1"));
+}
+
+QHeaderView* WindowProbe::packetColumns() const
+{
+    // The list's own header, not one of another view inside it.
+    return packetList()->findChild<QHeaderView*>(QString(), Qt::FindDirectChildrenOnly);
 }

@@ -5,7 +5,9 @@
 #include <QString>
 
 class MainWindow;
+class QAbstractItemView;
 class QAction;
+class QHeaderView;
 
 // Reads the main window the way a person sees it: panels, controls and the state of the
 // start/stop controls, found by their names.
@@ -24,6 +26,9 @@ public:
     void chooseInList(int index) const; // a click on the entry
     QStringList comboEntries() const;
     QStringList listEntries() const;
+    // The packet list and its column headers.
+    QAbstractItemView* packetList() const;
+    QHeaderView* packetColumns() const;
 
 private:
     MainWindow& m_window;
