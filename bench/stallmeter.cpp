@@ -19,6 +19,9 @@ void StallMeter::start()
 
 void StallMeter::stop()
 {
+    // A stall that lasts until now has had no tick after it yet: it counts as well.
+    if (m_timer.isActive())
+        tick();
     m_timer.stop();
 }
 
