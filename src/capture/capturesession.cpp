@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 #include <vector>
 
@@ -104,27 +105,41 @@ void CaptureSession::run()
     PacketBatch batch;
     batch.reserve(4096, ReadBytes);
     bool broken = false;
-    for (;;) {
-        const ssize_t n = ::read(m_helper.outputFd(), buffer.data() + held, size_t(ReadBytes - held));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        held += n;
-        const qsizetype used = m_reader.readRecords(QByteArrayView(buffer.data(), held), batch);
-        if (used < 0) {
-            broken = true;
-            break;
+    bool outOfMemory = false;
+    try {
+        for (;;) {
+            const ssize_t n =
+                ::read(m_helper.outputFd(), buffer.data() + held, size_t(ReadBytes - held));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            held += n;
+            const qsizetype used = m_reader.readRecords(QByteArrayView(buffer.data(), held), batch);
+            if (used < 0) {
+                broken = true;
+                break;
+            }
+            held -= used;
+            std::memmove(buffer.data(), buffer.data() + used, size_t(held));
+            publish(batch);
         }
-        held -= used;
-        std::memmove(buffer.data(), buffer.data() + used, size_t(held));
-        publish(batch);
+    } catch (const std::bad_alloc&) {
+        // The window's store gives up first and leaves memory for the rest; should this thread
+        // find none all the same, capture ends here with what was read handed over.
+        outOfMemory = true;
+        try {
+            publish(batch);
+        } catch (const std::bad_alloc&) {
+        }
     }
     {
         std::lock_guard lock(m_mutex);
         m_done = true;
         if (broken)
             m_failure = HelperErrors::unreadable(m_helperPath);
+        if (outOfMemory)
+            m_failure = QStringLiteral("Capture stopped because memory is full.");
     }
     m_ended.notify_all();
     if (!m_stopping) {
