@@ -85,9 +85,11 @@ char* PacketStore::reserveBytes(qsizetype length, quint64* location)
 
 PacketStore::Entry* PacketStore::nextEntry(qsizetype index)
 {
+    if (index == MaxEntries)
+        return nullptr;
     const qsizetype block = index / EntriesPerBlock;
     if (block == m_blockCount) {
-        if (!m_blocks || block == MaxBlocks)
+        if (!m_blocks)
             return nullptr;
         void* data = mapWithHeadroom(size_t(EntriesPerBlock) * sizeof(Entry));
         if (!data)

@@ -5,6 +5,7 @@
 #include <QByteArrayView>
 
 #include <atomic>
+#include <limits>
 
 class PacketBatch;
 
@@ -62,9 +63,10 @@ private:
 
     static constexpr qsizetype ChunkBytes = qsizetype(4) << 20;
     static constexpr qsizetype EntriesPerBlock = qsizetype(1) << 15;
-    // Enough for the rows a list can number and for 256 GiB of packet bytes; the tables are
-    // mapped, so only the slots in use become resident.
-    static constexpr qsizetype MaxBlocks = (qsizetype(1) << 31) / EntriesPerBlock;
+    // As many rows as a list can have, and 256 GiB of packet bytes; the tables are mapped, so
+    // only the slots in use become resident.
+    static constexpr qsizetype MaxEntries = std::numeric_limits<int>::max();
+    static constexpr qsizetype MaxBlocks = MaxEntries / EntriesPerBlock + 1;
     static constexpr qsizetype MaxChunks = qsizetype(1) << 16;
 
     const Entry& entry(qsizetype i) const
