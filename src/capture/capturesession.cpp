@@ -74,7 +74,31 @@ QString CaptureSession::helperEnded()
 void CaptureSession::start(std::function<void()> wake)
 {
     m_wake = std::move(wake);
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        try {
+            run();
+        } catch (const std::bad_alloc&) {
+            endWithoutMemory();
+        }
+    });
+}
+
+// The window's store stops growing while memory is left for the rest. Should this thread find
+// none all the same, capture ends as when the helper's output ends, with this reason; what was
+// handed over before stays.
+void CaptureSession::endWithoutMemory()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_done = true;
+        m_failure = QStringLiteral("Capture stopped because memory is full.");
+    }
+    m_ended.notify_all();
+    if (!m_stopping) {
+        m_failed = true;
+        if (m_wake)
+            m_wake();
+    }
 }
 
 void CaptureSession::stop()
@@ -105,41 +129,27 @@ void CaptureSession::run()
     PacketBatch batch;
     batch.reserve(4096, ReadBytes);
     bool broken = false;
-    bool outOfMemory = false;
-    try {
-        for (;;) {
-            const ssize_t n =
-                ::read(m_helper.outputFd(), buffer.data() + held, size_t(ReadBytes - held));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            held += n;
-            const qsizetype used = m_reader.readRecords(QByteArrayView(buffer.data(), held), batch);
-            if (used < 0) {
-                broken = true;
-                break;
-            }
-            held -= used;
-            std::memmove(buffer.data(), buffer.data() + used, size_t(held));
-            publish(batch);
+    for (;;) {
+        const ssize_t n = ::read(m_helper.outputFd(), buffer.data() + held, size_t(ReadBytes - held));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        held += n;
+        const qsizetype used = m_reader.readRecords(QByteArrayView(buffer.data(), held), batch);
+        if (used < 0) {
+            broken = true;
+            break;
         }
-    } catch (const std::bad_alloc&) {
-        // The window's store gives up first and leaves memory for the rest; should this thread
-        // find none all the same, capture ends here with what was read handed over.
-        outOfMemory = true;
-        try {
-            publish(batch);
-        } catch (const std::bad_alloc&) {
-        }
+        held -= used;
+        std::memmove(buffer.data(), buffer.data() + used, size_t(held));
+        publish(batch);
     }
     {
         std::lock_guard lock(m_mutex);
         m_done = true;
         if (broken)
             m_failure = HelperErrors::unreadable(m_helperPath);
-        if (outOfMemory)
-            m_failure = QStringLiteral("Capture stopped because memory is full.");
     }
     m_ended.notify_all();
     if (!m_stopping) {
