@@ -5,6 +5,7 @@
 //                       what Save Log does for a row.
 
 #include "capturelog.h"
+#include "packetbatch.h"
 #include "packetlistmodel.h"
 #include "payloaddecoder.h"
 
@@ -69,8 +70,10 @@ void LogRecord(benchmark::State& state)
     PacketListModel model;
     const std::vector<QByteArray> packets = frames(int(state.range(0)));
     const qint64 now = QDateTime::currentMSecsSinceEpoch() * 1000;
+    PacketBatch batch;
     for (int k = 0; k < Variants; ++k)
-        model.OnPacket({now + k * 10, quint32(packets[size_t(k)].size()), packets[size_t(k)]});
+        batch.append(now + k * 10, quint32(packets[size_t(k)].size()), packets[size_t(k)]);
+    model.OnPackets(batch);
     QByteArray out;
     QString fields[CaptureLog::FieldCount];
     int row = 0;

@@ -207,7 +207,7 @@ void tst_CaptureLog::logHoldsEveryRowInListOrder()
     };
     PacketListModel model;
     for (const Row& row : rows)
-        model.OnPacket(messagePacket(row.decoded));
+        model.OnPackets(batchOf({messagePacket(row.decoded)}));
 
     QTemporaryDir dir;
     const QString fileName = dir.filePath("log.csv");
@@ -231,7 +231,7 @@ void tst_CaptureLog::highBytesGoOutAsTheyCameIn()
     const Packet packet = messagePacket(decoded);
     QCOMPARE(packet.data.right(128).at(0), '\x80'); // the bytes really are on the wire
     PacketListModel model;
-    model.OnPacket(packet);
+    model.OnPackets(batchOf({packet}));
 
     QTemporaryDir dir;
     const QString fileName = dir.filePath("high.csv");
@@ -242,7 +242,7 @@ void tst_CaptureLog::highBytesGoOutAsTheyCameIn()
 void tst_CaptureLog::olderLogIsReplacedEntirely()
 {
     PacketListModel model;
-    model.OnPacket(messagePacket("***[new]"));
+    model.OnPackets(batchOf({messagePacket("***[new]")}));
     QTemporaryDir dir;
     const QString fileName = dir.filePath("log.csv");
     QVERIFY(writeFile(fileName, QByteArray(100000, 'o')));
@@ -254,7 +254,7 @@ void tst_CaptureLog::olderLogIsReplacedEntirely()
 void tst_CaptureLog::newLogGetsOrdinaryPermissions()
 {
     PacketListModel model;
-    model.OnPacket(messagePacket("***[p]"));
+    model.OnPackets(batchOf({messagePacket("***[p]")}));
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath("plain"), "x"));
     QCOMPARE(CaptureLog::write(model, dir.filePath("log.csv")), QString());
@@ -265,7 +265,7 @@ void tst_CaptureLog::newLogGetsOrdinaryPermissions()
 void tst_CaptureLog::symlinkIsWrittenThrough()
 {
     PacketListModel model;
-    model.OnPacket(messagePacket("***[s]"));
+    model.OnPackets(batchOf({messagePacket("***[s]")}));
     QTemporaryDir dir;
     const QString target = dir.filePath("target.csv");
     QVERIFY(writeFile(target, "old"));
@@ -279,7 +279,7 @@ void tst_CaptureLog::symlinkIsWrittenThrough()
 void tst_CaptureLog::pipeWithoutReaderFailsAtOnce()
 {
     PacketListModel model;
-    model.OnPacket(messagePacket("***[f]"));
+    model.OnPackets(batchOf({messagePacket("***[f]")}));
     QTemporaryDir dir;
     const QString fifo = dir.filePath("fifo");
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -293,7 +293,7 @@ void tst_CaptureLog::pipeWithReaderReceivesTheLog()
 {
     PacketListModel model;
     for (int n = 0; n < 5000; ++n)
-        model.OnPacket(messagePacket("***[" + QString::number(n) + "]"));
+        model.OnPackets(batchOf({messagePacket("***[" + QString::number(n) + "]")}));
     QTemporaryDir dir;
     QCOMPARE(CaptureLog::write(model, dir.filePath("file.csv")), QString());
     const QString fifo = dir.filePath("fifo");
@@ -310,7 +310,7 @@ void tst_CaptureLog::pipeReaderLeavingEarlyIsAFailureNotACrash()
 {
     PacketListModel model;
     for (int n = 0; n < 50000; ++n) // far more than a pipe buffers
-        model.OnPacket(messagePacket("***[" + QString::number(n) + "]"));
+        model.OnPackets(batchOf({messagePacket("***[" + QString::number(n) + "]")}));
     QTemporaryDir dir;
     const QString fifo = dir.filePath("fifo");
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
@@ -337,7 +337,7 @@ void tst_CaptureLog::olderLogIsReplacedInPlaceWhereNoNewFileCanTakeItsName()
     if (bindMounted && !root)
         QSKIP("mounting needs root");
     PacketListModel model;
-    model.OnPacket(messagePacket("***[in place]"));
+    model.OnPackets(batchOf({messagePacket("***[in place]")}));
     QTemporaryDir dir;
     const QString folder = dir.filePath("shared");
     const QString fileName = folder + "/log.csv";

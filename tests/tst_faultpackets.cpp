@@ -220,7 +220,6 @@ void tst_FaultPackets::fortyThousandPacketsAreNumberedPast32767()
     QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), count, 60000);
 
     QCOMPARE(bench.window().component().stats().dropped, 0u);
-    QCOMPARE(model.counter(), qint64(count));
     for (int row = 0; row < count; ++row) {
         const QByteArray tail = "[" + QByteArray::number(row + 1) + "]";
         if (!model.store().bytes(row).toByteArray().endsWith(tail))

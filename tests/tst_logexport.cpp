@@ -20,7 +20,8 @@ const QDateTime FixedNow(QDate(2026, 12, 6), QTime(14, 5, 9));
 void addPackets(PacketListModel& model, int count)
 {
     for (int n = 0; n < count; ++n)
-        model.OnPacket(messagePacket("***[" + QString::number(model.rowCount() + 1) + "]"));
+        model.OnPackets(
+            batchOf({messagePacket("***[" + QString::number(model.rowCount() + 1) + "]")}));
 }
 
 // What a complete log of the list holds, as the writer itself produces it for a fresh file.

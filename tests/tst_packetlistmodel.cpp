@@ -1,5 +1,6 @@
 #include "packetbatch.h"
 #include "packetlistmodel.h"
+#include "testpackets.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -52,11 +53,10 @@ void tst_PacketListModel::rowsAreNumberedFromOneAndMatchTheStore()
     PacketListModel model;
     QAbstractItemModelTester tester(&model);
     for (int n = 1; n <= 50; ++n)
-        model.OnPacket(packet(numbered(n)));
+        model.OnPackets(batchOf({packet(numbered(n))}));
 
     QCOMPARE(model.rowCount(), 50);
     QCOMPARE(model.store().count(), 50);
-    QCOMPARE(model.counter(), 50);
     for (int row = 0; row < 50; ++row) {
         QCOMPARE(model.text(row, PacketListModel::No), QString::number(row + 1));
         QCOMPARE(model.store().bytes(row), numbered(row + 1));
@@ -72,7 +72,7 @@ void tst_PacketListModel::arrivalsAreAnnounced()
 {
     PacketListModel model;
     QSignalSpy arrived(&model, &PacketListModel::packetsArrived);
-    model.OnPacket(packet("x"));
+    model.OnPackets(batchOf({packet("x")}));
     QCOMPARE(arrived.count(), 1);
     model.OnPackets(PacketBatch());
     QCOMPARE(arrived.count(), 1); // nothing arrived, nothing to save
@@ -83,7 +83,7 @@ void tst_PacketListModel::batchArrivesAsOneInsertInOrder()
     PacketListModel model;
     QAbstractItemModelTester tester(&model);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-    model.OnPacket(packet(numbered(1)));
+    model.OnPackets(batchOf({packet(numbered(1))}));
 
     PacketBatch batch;
     for (int n = 2; n <= 1000; ++n)
@@ -108,18 +108,17 @@ void tst_PacketListModel::numberingGoesOnPast32767()
     for (int n = 1; n <= 32768; ++n)
         batch.append(0, 1, "-**");
     model.OnPackets(batch);
-    model.OnPacket(packet("-**"));
+    model.OnPackets(batchOf({packet("-**")}));
     QCOMPARE(model.rowCount(), 32769);
     QCOMPARE(model.text(32766, PacketListModel::No), QString("32767"));
     QCOMPARE(model.text(32767, PacketListModel::No), QString("32768"));
     QCOMPARE(model.text(32768, PacketListModel::No), QString("32769"));
-    QCOMPARE(model.counter(), 32769);
 }
 
 void tst_PacketListModel::lineBreaksStayInOneRow()
 {
     PacketListModel model;
-    model.OnPacket(packet(QByteArray::fromHex("6162632A2A2D5B785DDA6F6B")));
+    model.OnPackets(batchOf({packet(QByteArray::fromHex("6162632A2A2D5B785DDA6F6B"))}));
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.data(model.index(0, PacketListModel::Data)).toString(), QString("[x]\r\nok"));
     QCOMPARE(model.data(model.index(0, PacketListModel::Type)).toString(), QString("I'm here"));
@@ -131,16 +130,15 @@ void tst_PacketListModel::clearEmptiesEverythingAndRestartsNumbering()
     QAbstractItemModelTester tester(&model);
     QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
     for (int n = 1; n <= 10; ++n)
-        model.OnPacket(packet(numbered(n)));
+        model.OnPackets(batchOf({packet(numbered(n))}));
     const QString before = model.text(3, PacketListModel::Data);
 
     model.clear();
     QCOMPARE(reset.count(), 1);
     QCOMPARE(model.rowCount(), 0);
     QCOMPARE(model.store().count(), 0);
-    QCOMPARE(model.counter(), 0);
 
-    model.OnPacket(packet("UUUU9"));
+    model.OnPackets(batchOf({packet("UUUU9")}));
     QCOMPARE(model.text(0, PacketListModel::No), QString("1"));
     QCOMPARE(model.text(0, PacketListModel::Type), QString("License"));
     QVERIFY(before != model.text(0, PacketListModel::Data)); // no stale cached text

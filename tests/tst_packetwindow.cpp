@@ -3,6 +3,7 @@
 #include "packetlistmodel.h"
 #include "packetwindow.h"
 #include "referencedecoder.h"
+#include "testpackets.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -75,7 +76,7 @@ void tst_PacketWindow::sameTextAsTheListForAByteBelow16()
 {
     const Packet p = packet("2A2A2A5B0541DA42");
     PacketListModel model;
-    model.OnPacket(p);
+    model.OnPackets(batchOf({p}));
     QString listText = model.text(0, PacketListModel::Data);
     QCOMPARE(shownText(p), "***" + listText.replace("\r\n", "\n"));
 }

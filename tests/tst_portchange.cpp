@@ -1,5 +1,6 @@
 #include "fakewindow.h"
 #include "packetlistmodel.h"
+#include "testpackets.h"
 
 #include <QAction>
 #include <QTest>
@@ -93,7 +94,7 @@ void tst_PortChange::acceptedPortRestartsCapture()
     QFETCH(QString, input);
     QFETCH(bool, captures);
     Harness h;
-    h.window.model().OnPacket(Packet{0, 10, "***[a]"});
+    h.window.model().OnPackets(batchOf({Packet{0, 10, "***[a]"}}));
     h.window.set(false); // saved already
     h.capture->m_calls.clear();
     h.dialogs->typeText(input);
@@ -108,7 +109,7 @@ void tst_PortChange::acceptedPortRestartsCapture()
     QCOMPARE(h.probe.panel(2), "Port: " + input);
     QCOMPARE(h.probe.panel(3), captures ? QString("Status: Running") : QString("Status: Stopped"));
     QCOMPARE(h.window.model().rowCount(), 1); // rows stay, numbering goes on
-    h.window.model().OnPacket(Packet{0, 10, "***[b]"});
+    h.window.model().OnPackets(batchOf({Packet{0, 10, "***[b]"}}));
     QCOMPARE(h.window.model().text(1, PacketListModel::No), QString("2"));
 }
 

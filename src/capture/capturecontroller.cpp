@@ -38,7 +38,6 @@ void CaptureController::Form_Load()
     m_view.setStatusPanel(QStringLiteral("Status: Stopped"));
     m_view.showWindow();
     m_component.startup();
-    m_view.resetCounter();
     m_view.setCaptureState(CaptureState::NoAdapter);
     // An empty list would otherwise look like a machine without adapters.
     if (!m_component.adapterError().isEmpty())
@@ -135,6 +134,20 @@ void CaptureController::onCaptureFailed(const QString& reason)
 {
     showStopped();
     reportFailure(reason);
+}
+
+void CaptureController::memoryFull(qsizetype packets)
+{
+    // Deliveries already on their way, and the one stop() makes, find the store full too: only
+    // the first, while capture runs, is told.
+    if (!m_view.isRunning())
+        return;
+    m_component.stop();
+    showStopped();
+    reportFailure(QStringLiteral("Capture stopped because memory is full. The list holds %1 "
+                                 "packets; Save Log writes them all, and Clear List gives the "
+                                 "memory back.")
+                      .arg(packets));
 }
 
 void CaptureController::reportFailure(const QString& reason)

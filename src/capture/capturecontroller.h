@@ -30,6 +30,10 @@ public:
     // window and a change of port both do before going on.
     void stopAndOfferLog();
 
+    // The list could not keep every packet of a delivery: capture stops and the user learns how
+    // many packets the list holds.
+    void memoryFull(qsizetype packets);
+
     // Makes adapter index (0-based) current and sets its filter from the port text.
     void setAdapterAndFilter(int index);
     // Sets the current adapter's filter from the port text.

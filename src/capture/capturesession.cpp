@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <unistd.h>
 #include <vector>
 
@@ -73,7 +74,31 @@ QString CaptureSession::helperEnded()
 void CaptureSession::start(std::function<void()> wake)
 {
     m_wake = std::move(wake);
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        try {
+            run();
+        } catch (const std::bad_alloc&) {
+            endWithoutMemory();
+        }
+    });
+}
+
+// The window's store stops growing while memory is left for the rest. Should this thread find
+// none all the same, capture ends as when the helper's output ends, with this reason; what was
+// handed over before stays.
+void CaptureSession::endWithoutMemory()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_done = true;
+        m_failure = QStringLiteral("Capture stopped because memory is full.");
+    }
+    m_ended.notify_all();
+    if (!m_stopping) {
+        m_failed = true;
+        if (m_wake)
+            m_wake();
+    }
 }
 
 void CaptureSession::stop()

@@ -52,6 +52,7 @@ private:
     QString startHelper(const QString& filter);
     QString helperEnded();
     void run();
+    void endWithoutMemory();
     void publish(PacketBatch& batch);
     void finish(const QString& failure);
 

@@ -30,6 +30,5 @@ public:
     virtual void runLogExport() = 0;
 
     virtual void showWindow() = 0;
-    virtual void resetCounter() = 0;
     virtual void setOuterHeightTwips(int twips) = 0;
 };

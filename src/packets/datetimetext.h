@@ -11,7 +11,6 @@ public:
     explicit DateTimeText(const QLocale& locale = QLocale::system());
 
     QString text(qint64 timeUs) const;
-    QString format() const { return m_format; }
 
 private:
     QLocale m_locale;

@@ -2,19 +2,22 @@
 
 void PacketBatch::append(qint64 timeUs, quint32 size, QByteArrayView data)
 {
-    m_entries.push_back({timeUs, size, quint32(data.size()), qsizetype(m_bytes.size())});
+    // Bytes first: when memory runs out the batch is left as it was or with bytes no entry
+    // refers to, never with an entry past its bytes.
+    const qsizetype offset = qsizetype(m_bytes.size());
     m_bytes.insert(m_bytes.end(), data.begin(), data.end());
+    m_entries.push_back({timeUs, size, quint32(data.size()), offset});
 }
 
 void PacketBatch::append(const PacketBatch& other)
 {
     const qsizetype base = qsizetype(m_bytes.size());
+    m_bytes.insert(m_bytes.end(), other.m_bytes.begin(), other.m_bytes.end());
     m_entries.reserve(m_entries.size() + other.m_entries.size());
     for (Entry e : other.m_entries) {
         e.offset += base;
         m_entries.push_back(e);
     }
-    m_bytes.insert(m_bytes.end(), other.m_bytes.begin(), other.m_bytes.end());
 }
 
 void PacketBatch::clear()

@@ -4,11 +4,15 @@
 
 #include <QLocale>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 PacketListModel::PacketListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int PacketListModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_store.count());
+    return parent.isValid() ? 0 : m_rows;
 }
 
 int PacketListModel::columnCount(const QModelIndex& parent) const
@@ -74,39 +78,31 @@ QString PacketListModel::text(int row, int column) const
     return {};
 }
 
-void PacketListModel::OnPacket(const Packet& packet)
-{
-    const int row = int(m_store.count());
-    beginInsertRows({}, row, row);
-    ++m_counter;
-    m_store.append(packet);
-    endInsertRows();
-    emit packetsArrived();
-}
-
 void PacketListModel::OnPackets(const PacketBatch& batch)
 {
     if (batch.isEmpty())
         return;
-    const int first = int(m_store.count());
-    beginInsertRows({}, first, first + int(batch.count()) - 1);
-    m_counter += batch.count();
-    m_store.append(batch);
-    endInsertRows();
-    emit packetsArrived();
+    const qsizetype kept = m_store.append(batch);
+    if (kept > 0) {
+        beginInsertRows({}, m_rows, m_rows + int(kept) - 1);
+        m_rows += int(kept);
+        endInsertRows();
+        emit packetsArrived();
+    }
+    if (kept < batch.count())
+        emit storeFull();
 }
 
 void PacketListModel::clear()
 {
     beginResetModel();
     m_store.clear();
-    m_counter = 0;
+    m_rows = 0;
     for (Decoded& slot : m_cache)
         slot = Decoded{};
     endResetModel();
-}
-
-void PacketListModel::resetCounter()
-{
-    m_counter = 0;
+#ifdef __GLIBC__
+    // What the view and the texts freed stays in the heap otherwise.
+    malloc_trim(0);
+#endif
 }

@@ -29,21 +29,20 @@ public:
     static QString columnTitle(int column);
     static int columnWidthTwips(int column);
 
-    // A packet arrives: it gets the next number and becomes the last row.
-    void OnPacket(const Packet& packet);
-    // Packets that arrived together become rows with one insertion.
+    // Packets that arrived together become rows with one insertion, numbered on from the last
+    // row. When memory is full only those that fit become rows, and storeFull() says so.
     void OnPackets(const PacketBatch& batch);
-    // Empties rows and store and restarts the numbering, with one reset.
+    // Empties rows and store, restarts the numbering and gives the memory back, with one reset.
     void clear();
-    void resetCounter();
 
-    qint64 counter() const { return m_counter; }
     const PacketStore& store() const { return m_store; }
     QString text(int row, int column) const;
 
 signals:
     // Emitted once per arrival of one or more packets, after the rows were inserted.
     void packetsArrived();
+    // Emitted for every arrival of which the store could not keep all packets.
+    void storeFull();
 
 private:
     struct Decoded
@@ -55,7 +54,8 @@ private:
     const Decoded& decoded(int row) const;
 
     PacketStore m_store;
-    qint64 m_counter = 0;
+    // The store counts its entries before the rows are announced; the rows follow it.
+    int m_rows = 0;
     DateTimeText m_dateText;
     // The view asks for the same few rows again and again while it paints.
     mutable std::array<Decoded, 128> m_cache;

@@ -76,6 +76,10 @@ void MainWindow::connectCapture()
         // One scroll per delivery: a burst must not repaint once per packet.
         m_ListView1->scrollToBottom();
     });
+    // Queued: capture is stopped after the delivery that filled memory has been handled.
+    connect(
+        m_model, &PacketListModel::storeFull, this,
+        [this] { m_controller->memoryFull(m_model->rowCount()); }, Qt::QueuedConnection);
 }
 
 void MainWindow::Form_Load()
@@ -88,11 +92,6 @@ void MainWindow::showWindow()
     const QRect screen = this->screen()->availableGeometry();
     move(screen.center() - QPoint(width() / 2, height() / 2));
     show();
-}
-
-void MainWindow::resetCounter()
-{
-    m_model->resetCounter();
 }
 
 void MainWindow::setOuterHeightTwips(int twips)

@@ -65,7 +65,6 @@ public:
     bool isUnsaved() const override { return isSet(); }
     void runLogExport() override { savelog_Click(); }
     void showWindow() override;
-    void resetCounter() override;
     void setOuterHeightTwips(int twips) override;
 
     // UnsavedFlag

@@ -2,6 +2,7 @@
 
 #include "filterexpression.h"
 #include "packetbatch.h"
+#include "testpackets.h"
 
 #include <QRegularExpression>
 
@@ -62,10 +63,7 @@ void FakeCapture::deliver(const QList<Packet>& packets)
 {
     if (!m_capturing)
         return;
-    PacketBatch batch;
-    for (const Packet& p : packets)
-        batch.append(p.timeUs, p.size, p.data);
-    emit packetsCaptured(batch);
+    emit packetsCaptured(batchOf(packets));
 }
 
 void FakeCapture::arrive(quint16 port, const QByteArray& payload)

@@ -19,3 +19,11 @@ Packet messagePacket(const QString& decodedText, qint64 timeUs)
     const QByteArray bytes = bytesWithHexText(hex);
     return Packet{timeUs, quint32(bytes.size() + 42), bytes};
 }
+
+PacketBatch batchOf(const QList<Packet>& packets)
+{
+    PacketBatch batch;
+    for (const Packet& p : packets)
+        batch.append(p.timeUs, p.size, p.data);
+    return batch;
+}
