@@ -1,5 +1,6 @@
 #include "boolunsavedflag.h"
 #include "capturelog.h"
+#include "logrecord.h"
 #include "logexport.h"
 #include "packetlistmodel.h"
 #include "scripteddialogs.h"
@@ -23,15 +24,16 @@ void addPackets(PacketListModel& model, int count)
         model.OnPacket(messagePacket("***[" + QString::number(model.rowCount() + 1) + "]"));
 }
 
-// What a complete log of the list holds, as the writer itself produces it for a fresh file.
-QByteArray completeLog(const PacketListModel& model)
+// What a log of the list's first rows holds, made from the texts the list shows.
+QByteArray completeLog(const PacketListModel& model, int rows = -1)
 {
     QByteArray log;
-    for (int row = 0; row < model.rowCount(); ++row) {
-        QString fields[CaptureLog::FieldCount];
-        for (int column = 0; column < CaptureLog::FieldCount; ++column)
-            fields[column] = model.text(row, column);
-        CaptureLog::appendRecord(log, fields);
+    for (int row = 0; row < (rows < 0 ? model.rowCount() : rows); ++row) {
+        QByteArray bytes[LogRecord::FieldCount];
+        LogRecord::Fields fields;
+        for (int column = 0; column < LogRecord::FieldCount; ++column)
+            fields[column] = bytes[column] = LogRecord::bytes(model.text(row, column));
+        LogRecord::append(log, fields);
     }
     return log;
 }
