@@ -65,7 +65,7 @@ QByteArrayView LogRows::decoded(qsizetype row, MessageType* type)
         m_dataRoom = std::max(need, DecodedRoom(LongestPacket));
         m_data = std::make_unique_for_overwrite<char[]>(size_t(m_dataRoom));
     }
-    return QByteArrayView(m_data.get(), DecodePacketMessage(packet, type, m_data.get()));
+    return DecodePacketMessage(packet, type, m_data.get());
 }
 
 void LogRows::load(qsizetype row)

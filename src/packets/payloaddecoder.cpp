@@ -260,17 +260,14 @@ PacketMessage DecodePacketMessage(QByteArrayView bytes)
             length > 3 ? decoded.sliced(3).toString() : QString()};
 }
 
-qsizetype DecodePacketMessage(QByteArrayView bytes, MessageType* type, char* data)
+QByteArrayView DecodePacketMessage(QByteArrayView bytes, MessageType* type, char* buffer)
 {
-    ValueBuffer buffer;
-    const ValueDigits digits = valueDigits(bytes, buffer);
-    const qsizetype start = messageStart(digits);
-    const qsizetype length = start < 0 ? 0 : decodeInto(digits, start, data) - data;
-    *type = messageType(data, length);
-    if (length <= 3)
-        return 0;
-    std::memmove(data, data + 3, size_t(length - 3));
-    return length - 3;
+    ValueBuffer digits;
+    const ValueDigits values = valueDigits(bytes, digits);
+    const qsizetype start = messageStart(values);
+    const qsizetype length = start < 0 ? 0 : decodeInto(values, start, buffer) - buffer;
+    *type = messageType(buffer, length);
+    return length > 3 ? QByteArrayView(buffer + 3, length - 3) : QByteArrayView();
 }
 
 QString messageTypeName(MessageType type)
