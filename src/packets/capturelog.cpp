@@ -72,8 +72,10 @@ bool mayReplaceInPlace(const QString& fileName)
 } // namespace
 
 CaptureLog::CaptureLog(const PacketStore& store, qsizetype rows, char* buffer)
-    : m_store(store), m_rows(rows), m_buffer(buffer)
+    : m_rows(rows), m_records(std::make_unique<LogRows>(store)), m_buffer(buffer)
 {}
+
+CaptureLog::~CaptureLog() = default;
 
 // Writes to a descriptor opened non-blocking, waiting for room only while the reader makes
 // progress. Returns an empty text when everything went out or the writing was cancelled,
@@ -112,7 +114,7 @@ QString CaptureLog::writeAll(int fd, const char* data, qsizetype size) const
 // went out. Between buffers the count of rows written is published and a cancel looked for.
 template <typename Write> bool CaptureLog::writeRows(Write write)
 {
-    LogRows rows(m_store);
+    LogRows& rows = *m_records;
     char* const end = m_buffer + BufferBytes;
     char* w = m_buffer;
     auto flush = [&](qsizetype rowsDone) {

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 
 class LogRows;
 class PacketListModel;
@@ -22,6 +23,7 @@ public:
     // Rows [0, rows) of the store, which must neither lose nor change them meanwhile; buffer
     // holds BufferBytes.
     CaptureLog(const PacketStore& store, qsizetype rows, char* buffer);
+    ~CaptureLog();
 
     // Returns an empty text on success or when cancelled, otherwise a text for the user that
     // names the file and gives the system's reason.
@@ -43,8 +45,9 @@ private:
     QString writeReplacing(const QString& fileName);
     QString writeAll(int fd, const char* data, qsizetype size) const;
 
-    const PacketStore& m_store;
     const qsizetype m_rows;
+    // Made where the log is set up: it takes the user's locale for the date texts.
+    const std::unique_ptr<LogRows> m_records;
     char* const m_buffer;
     std::atomic<bool> m_cancel{false};
     std::atomic<qsizetype> m_rowsWritten{0};
