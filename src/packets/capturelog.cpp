@@ -77,10 +77,17 @@ CaptureLog::CaptureLog(const PacketStore& store, qsizetype rows, char* buffer)
 
 CaptureLog::~CaptureLog() = default;
 
+bool CaptureLog::stopsForCancel()
+{
+    if (m_cancel.load(std::memory_order_relaxed))
+        m_canceled = true;
+    return m_canceled;
+}
+
 // Writes to a descriptor opened non-blocking, waiting for room only while the reader makes
 // progress. Returns an empty text when everything went out or the writing was cancelled,
 // otherwise the reason.
-QString CaptureLog::writeAll(int fd, const char* data, qsizetype size) const
+QString CaptureLog::writeAll(int fd, const char* data, qsizetype size)
 {
     for (qsizetype done = 0, waited = 0; done < size;) {
         const ssize_t written = ::write(fd, data + done, size_t(size - done));
@@ -95,7 +102,7 @@ QString CaptureLog::writeAll(int fd, const char* data, qsizetype size) const
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return qt_error_string(errno);
-        if (wasCanceled())
+        if (stopsForCancel())
             return {};
         if (waited >= StallLimitMs)
             return QStringLiteral("Nothing more could be written to it for %1 seconds.")
@@ -118,7 +125,7 @@ template <typename Write> bool CaptureLog::writeRows(Write write)
     char* const end = m_buffer + BufferBytes;
     char* w = m_buffer;
     auto flush = [&](qsizetype rowsDone) {
-        if (wasCanceled() || !write(m_buffer, w - m_buffer))
+        if (stopsForCancel() || !write(m_buffer, w - m_buffer))
             return false;
         w = m_buffer;
         m_rowsWritten.store(rowsDone, std::memory_order_relaxed);

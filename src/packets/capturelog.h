@@ -29,7 +29,8 @@ public:
     // names the file and gives the system's reason.
     QString write(const QString& fileName);
     void cancel() { m_cancel.store(true, std::memory_order_relaxed); }
-    bool wasCanceled() const { return m_cancel.load(std::memory_order_relaxed); }
+    // Whether the writing stopped for a cancel; one that came after the end changes nothing.
+    bool wasCanceled() const { return m_canceled; }
     qsizetype rowsWritten() const { return m_rowsWritten.load(std::memory_order_relaxed); }
 
     // Every row of the list, written at once.
@@ -43,12 +44,14 @@ private:
     template <typename Write> bool writeRows(Write write);
     QString writeInPlace(const QString& fileName, int flags);
     QString writeReplacing(const QString& fileName);
-    QString writeAll(int fd, const char* data, qsizetype size) const;
+    QString writeAll(int fd, const char* data, qsizetype size);
+    bool stopsForCancel();
 
     const qsizetype m_rows;
     // Made where the log is set up: it takes the user's locale for the date texts.
     const std::unique_ptr<LogRows> m_records;
     char* const m_buffer;
     std::atomic<bool> m_cancel{false};
+    bool m_canceled = false;
     std::atomic<qsizetype> m_rowsWritten{0};
 };
