@@ -74,7 +74,8 @@ void SaveLogRow(benchmark::State& state)
     for (int k = 0; k < Variants; ++k)
         batch.append(now + k * 10, quint32(packets[size_t(k)].size()), packets[size_t(k)]);
     model.OnPackets(batch);
-    LogRows rows(model.store());
+    std::vector<char> scratch(LogRows::ScratchBytes);
+    LogRows rows(model.store(), scratch.data());
     QByteArray out(2 << 20, Qt::Uninitialized);
     char* w = out.data();
     int row = 0;

@@ -71,8 +71,11 @@ bool mayReplaceInPlace(const QString& fileName)
 
 } // namespace
 
+const qsizetype CaptureLog::BufferBytes = RecordBytes + LogRows::ScratchBytes;
+
 CaptureLog::CaptureLog(const PacketStore& store, qsizetype rows, char* buffer)
-    : m_rows(rows), m_records(std::make_unique<LogRows>(store)), m_buffer(buffer)
+    : m_rows(rows), m_records(std::make_unique<LogRows>(store, buffer + RecordBytes)),
+      m_buffer(buffer)
 {}
 
 CaptureLog::~CaptureLog() = default;
@@ -122,7 +125,7 @@ QString CaptureLog::writeAll(int fd, const char* data, qsizetype size)
 template <typename Write> bool CaptureLog::writeRows(Write write)
 {
     LogRows& rows = *m_records;
-    char* const end = m_buffer + BufferBytes;
+    char* const end = m_buffer + RecordBytes;
     char* w = m_buffer;
     auto flush = [&](qsizetype rowsDone) {
         if (stopsForCancel() || !write(m_buffer, w - m_buffer))
@@ -136,7 +139,7 @@ template <typename Write> bool CaptureLog::writeRows(Write write)
         const qsizetype room = rows.room();
         if (end - w < room && !flush(row))
             return false;
-        if (room <= BufferBytes) {
+        if (room <= RecordBytes) {
             w = rows.write(w);
             continue;
         }

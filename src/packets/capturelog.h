@@ -16,9 +16,11 @@ class PacketStore;
 class CaptureLog
 {
 public:
-    // Records are gathered in a buffer of this size, so that a million rows take a few hundred
-    // system calls. It is the only memory the writing needs, allocated before it starts.
-    static constexpr qsizetype BufferBytes = qsizetype(1) << 20;
+    // Records are gathered in 1 MiB, so that a million rows take a few hundred system calls;
+    // the rest of the buffer takes a packet's decoded text. It is all the memory the writing
+    // needs, allocated before it starts.
+    static constexpr qsizetype RecordBytes = qsizetype(1) << 20;
+    static const qsizetype BufferBytes;
 
     // Rows [0, rows) of the store, which must neither lose nor change them meanwhile; buffer
     // holds BufferBytes.

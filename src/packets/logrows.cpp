@@ -9,10 +9,6 @@
 
 namespace {
 
-// The capture helper's snapshot length: the decoded text of any packet it captures fits the
-// buffer allocated for the first one.
-constexpr qsizetype LongestPacket = 262144;
-
 qint64 floorSecond(qint64 timeUs)
 {
     const qint64 s = timeUs / 1000000;
@@ -40,8 +36,8 @@ template <typename Number, size_t N> QByteArrayView number(char (&buffer)[N], Nu
 
 } // namespace
 
-LogRows::LogRows(const PacketStore& store)
-    : m_store(store), m_second(std::numeric_limits<qint64>::min())
+LogRows::LogRows(const PacketStore& store, char* scratch)
+    : m_store(store), m_second(std::numeric_limits<qint64>::min()), m_scratch(scratch)
 {}
 
 LogRows::~LogRows() = default;
@@ -61,11 +57,13 @@ QByteArrayView LogRows::decoded(qsizetype row, MessageType* type)
 {
     const QByteArrayView packet = m_store.bytes(row);
     const qsizetype need = DecodedRoom(packet.size());
-    if (need > m_dataRoom) {
-        m_dataRoom = std::max(need, DecodedRoom(LongestPacket));
-        m_data = std::make_unique_for_overwrite<char[]>(size_t(m_dataRoom));
+    if (need <= ScratchBytes)
+        return DecodePacketMessage(packet, type, m_scratch);
+    if (need > m_longerRoom) {
+        m_longer = std::make_unique_for_overwrite<char[]>(size_t(need));
+        m_longerRoom = need;
     }
-    return DecodePacketMessage(packet, type, m_data.get());
+    return DecodePacketMessage(packet, type, m_longer.get());
 }
 
 void LogRows::load(qsizetype row)

@@ -17,7 +17,13 @@ class PacketStore;
 class LogRows
 {
 public:
-    explicit LogRows(const PacketStore& store);
+    // The capture helper's snapshot length: no captured packet is longer.
+    static constexpr qsizetype LongestPacket = 262144;
+    // Room for the decoded text of any captured packet.
+    static constexpr qsizetype ScratchBytes = DecodedRoom(LongestPacket);
+
+    // scratch holds ScratchBytes; a longer packet gets room of its own.
+    LogRows(const PacketStore& store, char* scratch);
     ~LogRows();
 
     // Makes the fields of row i's record; then room() is the most bytes write() takes.
@@ -38,6 +44,7 @@ private:
     DateTimeText m_dateText;
     qint64 m_second;
     QByteArray m_date;
-    std::unique_ptr<char[]> m_data; // a packet's decoded text
-    qsizetype m_dataRoom = 0;
+    char* const m_scratch;
+    std::unique_ptr<char[]> m_longer;
+    qsizetype m_longerRoom = 0;
 };

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -97,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         QString shown[LogRecord::FieldCount];
         for (int column = 0; column < LogRecord::FieldCount; ++column)
             shown[column] = model.text(0, column);
-        LogRows rows(model.store());
+        std::vector<char> scratch(LogRows::ScratchBytes);
+        LogRows rows(model.store(), scratch.data());
         rows.load(0);
         QByteArray packetRecord(rows.room(), Qt::Uninitialized);
         packetRecord.truncate(rows.write(packetRecord.data()) - packetRecord.constData());
