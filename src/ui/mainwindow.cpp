@@ -169,7 +169,9 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    exclusively([this] { m_controller->Form_QueryUnload(); });
-    m_closeWaiting = false;
+    exclusively([this] {
+        m_controller->Form_QueryUnload();
+        m_closeWaiting = false; // one asked for meanwhile is this one
+    });
     event->accept(); // closing is never refused
 }
