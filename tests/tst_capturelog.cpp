@@ -1,4 +1,5 @@
 #include "capturelog.h"
+#include "logrecord.h"
 #include "packetlistmodel.h"
 #include "testfiles.h"
 #include "testpackets.h"
@@ -151,11 +152,14 @@ void tst_CaptureLog::record()
 {
     QFETCH(QStringList, fields);
     QFETCH(QByteArray, expected);
-    const QString record[CaptureLog::FieldCount] = {fields[0], fields[1], fields[2], fields[3],
-                                                    fields[4]};
+    QByteArray bytes[LogRecord::FieldCount];
+    LogRecord::Fields record;
+    for (int i = 0; i < LogRecord::FieldCount; ++i)
+        record[i] = bytes[i] = LogRecord::bytes(fields[i]);
     QByteArray out("before");
-    CaptureLog::appendRecord(out, record);
+    LogRecord::append(out, record);
     QCOMPARE(out, "before" + expected);
+    QVERIFY(out.size() - 6 <= LogRecord::room(record));
 }
 
 void tst_CaptureLog::defaultFileName_data()
@@ -192,22 +196,27 @@ void tst_CaptureLog::logHoldsEveryRowInListOrder()
     {
         QString decoded;
         QByteArray type;
-        QByteArray dataField;
+        QByteArrayView dataField;
+        qint64 timeUs;
     };
+    // The date text is made once per second of capture time; it must still be the list's.
+    constexpr qint64 Second = 1765029909000000;
     const QList<Row> rows{
-        {"***[Hi]", "Advertise", "[Hi]"},
-        {"**-[here]", "I'm here", "[here]"},
-        {"-**[gone]", "I'm gone", "[gone]"},
-        {"UUU[key]", "License", "[key]"},
-        {QString::fromLatin1("abc[x]\xDAy\xDAz"), "Message", "[x]{New Line}y{New Line}z"},
-        {"abc[p\r\nq]", "Message", "[p{New Line}q]"},
-        {"abc[lone\rCR]", "Message", "[lone\rCR]"},
-        {"abc[lone\nLF]", "Message", "[lone\nLF]"},
-        {"abc[say \"hi\"]", "Message", "[say \"hi\"]"},
+        {"***[Hi]", "Advertise", "[Hi]", Second},
+        {"**-[here]", "I'm here", "[here]", Second + 999999},
+        {"-**[gone]", "I'm gone", "[gone]", Second + 1000000},
+        {"UUU[key]", "License", "[key]", Second - 1},
+        {QString::fromLatin1("abc[x]\xDAy\xDAz"), "Message", "[x]{New Line}y{New Line}z", Second},
+        {"abc[p\r\nq]", "Message", "[p{New Line}q]", Second + 86400000000},
+        {"abc[lone\rCR]", "Message", "[lone\rCR]", -1500000},
+        {"abc[lone\nLF]", "Message", "[lone\nLF]", 0},
+        {"abc[say \"hi\"]", "Message", "[say \"hi\"]", Second},
+        // The line break cut in two by the type's three characters: a lone LF stays.
+        {QString::fromLatin1("UU\xDA[x]"), "Message", "\n[x]", Second},
     };
     PacketListModel model;
     for (const Row& row : rows)
-        model.OnPackets(batchOf({messagePacket(row.decoded)}));
+        model.OnPackets(batchOf({messagePacket(row.decoded, row.timeUs)}));
 
     QTemporaryDir dir;
     const QString fileName = dir.filePath("log.csv");
@@ -215,7 +224,7 @@ void tst_CaptureLog::logHoldsEveryRowInListOrder()
 
     QByteArray expected;
     for (int i = 0; i < rows.size(); ++i)
-        expected += expectedRecord(model, i, rows[i].type, rows[i].dataField);
+        expected += expectedRecord(model, i, rows[i].type, rows[i].dataField.toByteArray());
     QCOMPARE(readAll(fileName), expected);
 }
 

@@ -1,6 +1,7 @@
 #include "boolunsavedflag.h"
 #include "capturelog.h"
 #include "logexport.h"
+#include "logrecord.h"
 #include "packetlistmodel.h"
 #include "scripteddialogs.h"
 #include "testfiles.h"
@@ -10,8 +11,17 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <latch>
+#include <poll.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -24,15 +34,16 @@ void addPackets(PacketListModel& model, int count)
             batchOf({messagePacket("***[" + QString::number(model.rowCount() + 1) + "]")}));
 }
 
-// What a complete log of the list holds, as the writer itself produces it for a fresh file.
-QByteArray completeLog(const PacketListModel& model)
+// What a log of the list's first rows holds, made from the texts the list shows.
+QByteArray completeLog(const PacketListModel& model, int rows = -1)
 {
     QByteArray log;
-    for (int row = 0; row < model.rowCount(); ++row) {
-        QString fields[CaptureLog::FieldCount];
-        for (int column = 0; column < CaptureLog::FieldCount; ++column)
-            fields[column] = model.text(row, column);
-        CaptureLog::appendRecord(log, fields);
+    for (int row = 0; row < (rows < 0 ? model.rowCount() : rows); ++row) {
+        QByteArray bytes[LogRecord::FieldCount];
+        LogRecord::Fields fields;
+        for (int column = 0; column < LogRecord::FieldCount; ++column)
+            fields[column] = bytes[column] = LogRecord::bytes(model.text(row, column));
+        LogRecord::append(log, fields);
     }
     return log;
 }
@@ -73,6 +84,7 @@ class tst_LogExport : public QObject
 
 private slots:
     void asksWithTheDefaultName();
+    void defaultNameLiesBesideTheExecutable_data();
     void defaultNameLiesBesideTheExecutable();
     void emptyListAsksNothing_data();
     void emptyListAsksNothing();
@@ -80,6 +92,8 @@ private slots:
     void savesEveryRowAndClearsTheFlag();
     void nameIsUsedAsTypedInTheCurrentDirectory();
     void savingTwiceWritesAllRowsAgain();
+    void rowsArrivingWhileSavingStayUnsaved();
+    void cancelKeepsOlderLogAndRowsUnsaved();
     void failureKeepsRowsUnsavedAndOlderLogIntact_data();
     void failureKeepsRowsUnsavedAndOlderLogIntact();
 };
@@ -100,8 +114,33 @@ void tst_LogExport::asksWithTheDefaultName()
     QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
 }
 
+void tst_LogExport::defaultNameLiesBesideTheExecutable_data()
+{
+    // Installed, the executable lies where the user may not create files: the name proposed
+    // is then one in the user's documents folder, or home where there is none.
+    using Failure = UnwritableLog::Failure;
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<Failure>("failure");
+    QTest::newRow("build tree") << true << Failure::MissingDirectory;
+    QTest::newRow("read-only file system") << false << Failure::ReadOnlyMountNewName;
+    QTest::newRow("no such directory") << false << Failure::MissingDirectory;
+}
+
 void tst_LogExport::defaultNameLiesBesideTheExecutable()
 {
+    QFETCH(bool, writable);
+    QFETCH(UnwritableLog::Failure, failure);
+    if (!writable) {
+        const UnwritableLog place(failure);
+        if (!place.error().isEmpty())
+            QSKIP(qPrintable(place.error()));
+        const QString documents =
+            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        const QString expected = QFileInfo(documents).isDir() ? documents : QDir::homePath();
+        QCOMPARE(LogExport::proposedDirectory(QFileInfo(place.fileName()).path()), expected);
+        return;
+    }
+
     PacketListModel model;
     ScriptedDialogs dialogs;
     BoolUnsavedFlag unsaved(true);
@@ -204,6 +243,73 @@ void tst_LogExport::savingTwiceWritesAllRowsAgain()
     QVERIFY(log.startsWith("\"1\","));
     QVERIFY(!f.unsaved.isSet());
     QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
+}
+
+void tst_LogExport::rowsArrivingWhileSavingStayUnsaved()
+{
+    // The log goes to a FIFO whose reader starts reading only once more packets have arrived,
+    // so they arrive while the rows are being written.
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    Fixture f;
+    addPackets(f.model, 5000); // far more than a pipe holds
+    const QByteArray expected = completeLog(f.model);
+    std::latch arrived(1);
+    QByteArray received;
+    std::thread reader([&] {
+        arrived.wait();
+        char buffer[65536];
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            ::poll(&p, 1, 10000);
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0)
+                received.append(buffer, n);
+            else if (n == 0 || errno != EAGAIN)
+                break;
+        }
+    });
+    QTimer::singleShot(0, [&] {
+        addPackets(f.model, 3);
+        arrived.count_down();
+    });
+
+    f.dialogs.typeText(fifo);
+    f.exporter.savelog_Click();
+    arrived.count_down(); // should the save have ended first, the reader still ends
+    reader.join();
+    ::close(fd);
+
+    QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
+    QCOMPARE(f.dialogs.shown.size(), 1); // no failure
+    QCOMPARE(f.model.rowCount(), 5003);
+    QCOMPARE(received, expected); // the rows there were when the save began
+    QVERIFY(f.unsaved.isSet());
+}
+
+void tst_LogExport::cancelKeepsOlderLogAndRowsUnsaved()
+{
+    QTemporaryDir dir;
+    const QString fileName = dir.filePath("log.csv");
+    QVERIFY(writeFile(fileName, UnwritableLog::Older));
+    Fixture f;
+    f.exporter.setProgressDelay(0);
+    addPackets(f.model, 100);
+    f.dialogs.typeText(fileName);
+    f.dialogs.cancelProgress();
+    f.exporter.savelog_Click();
+
+    QVERIFY2(f.dialogs.problems().isEmpty(), qPrintable(f.dialogs.problems()));
+    QCOMPARE(f.dialogs.progressTitles, QStringList{"Save Log"});
+    QCOMPARE(f.dialogs.shown.size(), 1); // neither a failure nor the question again
+    QVERIFY(f.unsaved.isSet());
+    QCOMPARE(readAll(fileName), UnwritableLog::Older);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"log.csv"}); // no temporary file left behind
+    QVERIFY(!f.dialogs.busy());
 }
 
 void tst_LogExport::failureKeepsRowsUnsavedAndOlderLogIntact_data()

@@ -5,6 +5,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QTest>
 
@@ -129,6 +130,23 @@ void tst_QtDialogs::busyCursor()
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
         dialogs.setBusy(true);
         QVERIFY(QGuiApplication::overrideCursor());
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        {
+            // A progress shown while busy takes clicks on its Cancel button.
+            const auto progress = dialogs.showProgress("Save Log", "0 of 10 rows written", 10);
+            const auto* box = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+            QVERIFY(box && box->isVisible());
+            QCOMPARE(box->windowTitle(), QString("Save Log"));
+            QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+            progress->setValue(4, "4 of 10 rows written");
+            QCOMPARE(box->labelText(), QString("4 of 10 rows written"));
+            QVERIFY(!progress->wasCanceled());
+            auto* cancel = box->findChild<QAbstractButton*>();
+            QVERIFY(cancel);
+            QCOMPARE(cancel->text(), QString("Cancel"));
+            QTest::mouseClick(cancel, Qt::LeftButton);
+            QVERIFY(progress->wasCanceled());
+        }
         QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
         dialogs.setBusy(false);
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);

@@ -1,5 +1,6 @@
 #include "capturelog.h"
 
+#include "logrows.h"
 #include "packetlistmodel.h"
 #include "sigpipehold.h"
 
@@ -11,6 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -18,97 +21,23 @@
 
 namespace {
 
-// Records are gathered into chunks of this size so that a million rows take a few hundred
-// system calls instead of millions.
-constexpr qsizetype ChunkBytes = qsizetype(1) << 20;
-constexpr char NewLineMarker[] = "{New Line}";
-constexpr qsizetype NewLineMarkerLength = sizeof NewLineMarker - 1;
-
-// Writes one field between quotes, a character per byte. Codes up to 255 keep their value, so
-// the decoded packet bytes go back out unchanged; anything above has no byte and becomes '?'.
-char* writeField(char* w, QStringView text, bool markLineBreaks)
-{
-    *w++ = '"';
-    const QChar* c = text.begin();
-    const QChar* const end = text.end();
-    for (; c != end; ++c) {
-        const char16_t u = c->unicode();
-        if (markLineBreaks && u == u'\r' && c + 1 != end && c[1] == u'\n') {
-            w = std::copy_n(NewLineMarker, NewLineMarkerLength, w);
-            ++c;
-        } else if (u <= 0xFF) {
-            *w++ = char(u);
-        } else {
-            *w++ = '?';
-            if (c->isHighSurrogate() && c + 1 != end && c[1].isLowSurrogate())
-                ++c; // one character, one byte
-        }
-    }
-    *w++ = '"';
-    return w;
-}
-
 // A pipe or device whose reader takes nothing for this long has stopped reading; the save
-// gives up instead of holding the window for as long as the reader waits.
-constexpr int StallLimitSeconds = 3;
+// gives up instead of waiting for as long as the reader does.
+constexpr int StallLimitMs = 3000;
+// While waiting for room, a cancel is looked for this often.
+constexpr int WaitSliceMs = 100;
 
 // A full disk shows first as a short write with no error set, and QSaveFile would still commit
 // that file; so every byte is accounted for, and the write that finds no room names the reason.
-bool writeAll(QIODevice& device, const QByteArray& bytes)
+bool writeAll(QIODevice& device, const char* data, qsizetype size)
 {
-    for (qsizetype done = 0; done < bytes.size();) {
-        const qint64 written = device.write(bytes.constData() + done, bytes.size() - done);
+    for (qsizetype done = 0; done < size;) {
+        const qint64 written = device.write(data + done, size - done);
         if (written <= 0)
             return false;
         done += written;
     }
     return true;
-}
-
-// Writes to a descriptor opened non-blocking, waiting for room only while the reader makes
-// progress. Returns an empty text when everything went out, otherwise the reason.
-QString writeAll(int fd, const QByteArray& bytes)
-{
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (written > 0) {
-            done += written;
-            continue;
-        }
-        if (written == 0)
-            return qt_error_string(ENOSPC);
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK)
-            return qt_error_string(errno);
-        pollfd room{fd, POLLOUT, 0};
-        const int ready = ::poll(&room, 1, StallLimitSeconds * 1000);
-        if (ready == 0)
-            return QStringLiteral("Nothing more could be written to it for %1 seconds.")
-                .arg(StallLimitSeconds);
-        if (ready < 0 && errno != EINTR)
-            return qt_error_string(errno);
-    }
-    return {};
-}
-
-// Gathers the rows into chunks and hands each to write, which says whether it went out.
-template <typename Write> bool writeRows(const PacketListModel& model, Write write)
-{
-    QByteArray buffer;
-    buffer.reserve(ChunkBytes + ChunkBytes / 4);
-    QString fields[CaptureLog::FieldCount];
-    for (int row = 0, rows = model.rowCount(); row < rows; ++row) {
-        for (int column = 0; column < CaptureLog::FieldCount; ++column)
-            fields[column] = model.text(row, column);
-        CaptureLog::appendRecord(buffer, fields);
-        if (buffer.size() >= ChunkBytes) {
-            if (!write(buffer))
-                return false;
-            buffer.resize(0); // keeps the capacity for the next chunk
-        }
-    }
-    return write(buffer);
 }
 
 QString failure(const QString& fileName, const QString& reason)
@@ -127,27 +56,6 @@ QString openFailure(const QString& fileName, const QString& qtReason)
     return qtReason;
 }
 
-// Writes the file itself rather than a new one renamed over it. Devices and pipes must keep
-// their identity (renaming over a device node would replace the node, and we run with the
-// rights to do so); a regular file is emptied first. The non-blocking open keeps a pipe without
-// a reader from hanging the window, and a reader that stops reading is given up on.
-QString writeInPlace(const PacketListModel& model, const QString& fileName, int flags)
-{
-    const int fd = ::open(QFile::encodeName(fileName).constData(),
-                          O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags);
-    if (fd < 0)
-        return failure(fileName, qt_error_string(errno));
-    const SigpipeHold hold;
-    QString reason;
-    writeRows(model, [&](const QByteArray& chunk) {
-        reason = writeAll(fd, chunk);
-        return reason.isEmpty();
-    });
-    if (::close(fd) != 0 && reason.isEmpty() && errno != EINTR)
-        reason = qt_error_string(errno);
-    return reason.isEmpty() ? QString() : failure(fileName, reason);
-}
-
 // Writing the existing file in place is the way left when no new file can take its name: its
 // folder refuses new files or renames (the user may write the file but not the folder, or the
 // file is bind-mounted). Not when the disk is full, where emptying the old log would lose it.
@@ -161,64 +69,170 @@ bool mayReplaceInPlace(const QString& fileName)
     return ::statvfs(folder.constData(), &disk) != 0 || disk.f_blocks == 0 || disk.f_bavail > 0;
 }
 
+} // namespace
+
+const qsizetype CaptureLog::BufferBytes = RecordBytes + LogRows::ScratchBytes;
+
+CaptureLog::CaptureLog(const PacketStore& store, qsizetype rows, char* buffer)
+    : m_rows(rows), m_records(std::make_unique<LogRows>(store, buffer + RecordBytes)),
+      m_buffer(buffer)
+{}
+
+CaptureLog::~CaptureLog() = default;
+
+bool CaptureLog::stopsForCancel()
+{
+    if (m_cancel.load(std::memory_order_relaxed))
+        m_canceled = true;
+    return m_canceled;
+}
+
+// Writes to a descriptor opened non-blocking, waiting for room only while the reader makes
+// progress. Returns an empty text when everything went out or the writing was cancelled,
+// otherwise the reason.
+QString CaptureLog::writeAll(int fd, const char* data, qsizetype size)
+{
+    for (qsizetype done = 0, waited = 0; done < size;) {
+        const ssize_t written = ::write(fd, data + done, size_t(size - done));
+        if (written > 0) {
+            done += written;
+            waited = 0;
+            continue;
+        }
+        if (written == 0)
+            return qt_error_string(ENOSPC);
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return qt_error_string(errno);
+        if (stopsForCancel())
+            return {};
+        if (waited >= StallLimitMs)
+            return QStringLiteral("Nothing more could be written to it for %1 seconds.")
+                .arg(StallLimitMs / 1000);
+        pollfd room{fd, POLLOUT, 0};
+        const int ready = ::poll(&room, 1, WaitSliceMs);
+        if (ready == 0)
+            waited += WaitSliceMs;
+        if (ready < 0 && errno != EINTR)
+            return qt_error_string(errno);
+    }
+    return {};
+}
+
+// Fills the buffer with records and hands each full buffer to write, which says whether it
+// went out. Between buffers the count of rows written is published and a cancel looked for.
+template <typename Write> bool CaptureLog::writeRows(Write write)
+{
+    LogRows& rows = *m_records;
+    char* const end = m_buffer + RecordBytes;
+    char* w = m_buffer;
+    auto flush = [&](qsizetype rowsDone) {
+        if (stopsForCancel() || !write(m_buffer, w - m_buffer))
+            return false;
+        w = m_buffer;
+        m_rowsWritten.store(rowsDone, std::memory_order_relaxed);
+        return true;
+    };
+    for (qsizetype row = 0; row < m_rows; ++row) {
+        rows.load(row);
+        const qsizetype room = rows.room();
+        if (end - w < room && !flush(row))
+            return false;
+        if (room <= RecordBytes) {
+            w = rows.write(w);
+            continue;
+        }
+        // A record longer than the buffer (a huge packet full of line breaks) gets its own.
+        QByteArray record(room, Qt::Uninitialized);
+        if (!write(record.constData(), rows.write(record.data()) - record.constData()))
+            return false;
+    }
+    return flush(m_rows);
+}
+
+// Writes the file itself rather than a new one renamed over it. Devices and pipes must keep
+// their identity (renaming over a device node would replace the node, and we run with the
+// rights to do so); a regular file is emptied first. The non-blocking open keeps a pipe without
+// a reader from hanging the window, and a reader that stops reading is given up on.
+QString CaptureLog::writeInPlace(const QString& fileName, int flags)
+{
+    const int fd = ::open(QFile::encodeName(fileName).constData(),
+                          O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags);
+    if (fd < 0)
+        return failure(fileName, qt_error_string(errno));
+    const SigpipeHold hold;
+    QString reason;
+    writeRows([&](const char* data, qsizetype size) {
+        reason = writeAll(fd, data, size);
+        return reason.isEmpty() && !wasCanceled();
+    });
+    if (::close(fd) != 0 && reason.isEmpty() && errno != EINTR)
+        reason = qt_error_string(errno);
+    return reason.isEmpty() ? QString() : failure(fileName, reason);
+}
+
 // A regular file is written beside the old one and renamed over it only when complete, so a
 // failure leaves the old log as it was.
-QString writeReplacing(const PacketListModel& model, const QString& fileName)
+QString CaptureLog::writeReplacing(const QString& fileName)
 {
     QSaveFile file(fileName);
     file.setDirectWriteFallback(true); // Qt's own way past a folder that refuses new files
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         // The reason QSaveFile gives is about its temporary file, which the user never named.
         if (mayReplaceInPlace(fileName))
-            return writeInPlace(model, fileName, O_TRUNC);
+            return writeInPlace(fileName, O_TRUNC);
         return failure(fileName, openFailure(fileName, file.errorString()));
     }
-    if (!writeRows(model, [&](const QByteArray& chunk) { return writeAll(file, chunk); })) {
+    qint64 offset = 0;
+    const bool written = writeRows([&](const char* data, qsizetype size) {
+        if (!::writeAll(file, data, size))
+            return false;
+        // The disk starts on each buffer at once, so that the commit's flush to the disk finds
+        // little left to do instead of the whole log.
+        ::sync_file_range(file.handle(), offset, size, SYNC_FILE_RANGE_WRITE);
+        offset += size;
+        return true;
+    });
+    if (!written || wasCanceled()) {
+        // The temporary file goes; an older log of that name stays as it was.
         const QString reason = file.errorString();
         file.cancelWriting();
-        return failure(fileName, reason);
+        return wasCanceled() ? QString() : failure(fileName, reason);
     }
     if (!file.commit()) {
         if (file.error() == QFileDevice::RenameError && mayReplaceInPlace(fileName))
-            return writeInPlace(model, fileName, O_TRUNC);
+            return writeInPlace(fileName, O_TRUNC);
         return failure(fileName, file.errorString());
     }
     return {};
 }
 
-} // namespace
+QString CaptureLog::write(const QString& fileName)
+{
+    try {
+        struct stat status;
+        if (::stat(QFile::encodeName(fileName).constData(), &status) == 0 &&
+            !S_ISREG(status.st_mode)) {
+            if (S_ISDIR(status.st_mode))
+                return failure(fileName, qt_error_string(EISDIR));
+            return writeInPlace(fileName, 0);
+        }
+        return writeReplacing(fileName);
+    } catch (const std::bad_alloc&) {
+        // A file left half written is removed with its QSaveFile, the older log kept.
+        return failure(fileName, qt_error_string(ENOMEM));
+    }
+}
+
+QString CaptureLog::write(const PacketListModel& model, const QString& fileName)
+{
+    const auto buffer = std::make_unique_for_overwrite<char[]>(size_t(BufferBytes));
+    return CaptureLog(model.store(), model.rowCount(), buffer.get()).write(fileName);
+}
 
 QString CaptureLog::defaultFileName(const QString& directory, const QDateTime& now)
 {
     return directory + QStringLiteral("/KintoCapturelog") +
            now.toString(QStringLiteral("yyMMddHHmm")) + QStringLiteral(".csv");
-}
-
-void CaptureLog::appendRecord(QByteArray& out, const QString (&fields)[FieldCount])
-{
-    qsizetype room = 2; // CR LF
-    for (const QString& field : fields)
-        room += field.size() * NewLineMarkerLength / 2 + field.size() + 3;
-    const qsizetype start = out.size();
-    out.resize(start + room);
-    char* w = out.data() + start;
-    for (int i = 0; i < FieldCount; ++i) {
-        if (i > 0)
-            *w++ = ',';
-        w = writeField(w, fields[i], i == FieldCount - 1);
-    }
-    *w++ = '\r';
-    *w++ = '\n';
-    out.truncate(w - out.constData());
-}
-
-QString CaptureLog::write(const PacketListModel& model, const QString& fileName)
-{
-    struct stat status;
-    if (::stat(QFile::encodeName(fileName).constData(), &status) == 0 && !S_ISREG(status.st_mode)) {
-        if (S_ISDIR(status.st_mode))
-            return failure(fileName, qt_error_string(EISDIR));
-        return writeInPlace(model, fileName, 0);
-    }
-    return writeReplacing(model, fileName);
 }

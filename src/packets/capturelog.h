@@ -1,28 +1,59 @@
 #pragma once
 
-#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
-class PacketListModel;
+#include <atomic>
+#include <memory>
 
-// The CSV capture log. Its layout is read by existing tools, so it stays byte for byte as it has
-// always been: no header, every field quoted, CR LF between records, one byte per character.
+class LogRows;
+class PacketListModel;
+class PacketStore;
+
+// Writes the CSV capture log (records as LogRecord makes them) to a file. An older file of the
+// same name is replaced only by a complete new one. Writing may run on a thread of its own:
+// another thread may follow it through rowsWritten() and cancel it.
 class CaptureLog
 {
 public:
-    static constexpr int FieldCount = 5;
+    // Records are gathered in 1 MiB, so that a million rows take a few hundred system calls;
+    // the rest of the buffer takes a packet's decoded text. It is all the memory the writing
+    // needs, allocated before it starts.
+    static constexpr qsizetype RecordBytes = qsizetype(1) << 20;
+    static const qsizetype BufferBytes;
+
+    // Rows [0, rows) of the store, which must neither lose nor change them meanwhile; buffer
+    // holds BufferBytes.
+    CaptureLog(const PacketStore& store, qsizetype rows, char* buffer);
+    ~CaptureLog();
+
+    // Returns an empty text on success or when cancelled, otherwise a text for the user that
+    // names the file and gives the system's reason.
+    QString write(const QString& fileName);
+    void cancel() { m_cancel.store(true, std::memory_order_relaxed); }
+    // Whether the writing stopped for a cancel; one that came after the end changes nothing.
+    bool wasCanceled() const { return m_canceled; }
+    qsizetype rowsWritten() const { return m_rowsWritten.load(std::memory_order_relaxed); }
+
+    // Every row of the list, written at once.
+    static QString write(const PacketListModel& model, const QString& fileName);
 
     // The name proposed for a new log: the directory as given, then "/KintoCapturelog", the
     // date as yyMMdd, the 24-hour time as HHmm and ".csv".
     static QString defaultFileName(const QString& directory, const QDateTime& now);
 
-    // One record: the fields quoted and comma-separated, ended by CR LF. Line breaks of the
-    // last field become "{New Line}" so that a message stays on one line.
-    static void appendRecord(QByteArray& out, const QString (&fields)[FieldCount]);
+private:
+    template <typename Write> bool writeRows(Write write);
+    QString writeInPlace(const QString& fileName, int flags);
+    QString writeReplacing(const QString& fileName);
+    QString writeAll(int fd, const char* data, qsizetype size);
+    bool stopsForCancel();
 
-    // Writes every row of the list. Returns an empty text on success, otherwise a text for the
-    // user that names the file and gives the system's reason. An older file of the same name is
-    // replaced only by a complete new one.
-    static QString write(const PacketListModel& model, const QString& fileName);
+    const qsizetype m_rows;
+    // Made where the log is set up: it takes the user's locale for the date texts.
+    const std::unique_ptr<LogRows> m_records;
+    char* const m_buffer;
+    std::atomic<bool> m_cancel{false};
+    bool m_canceled = false;
+    std::atomic<qsizetype> m_rowsWritten{0};
 };

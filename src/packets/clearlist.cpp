@@ -12,7 +12,8 @@ ClearList::ClearList(PacketListModel& model, Dialogs& dialogs, UnsavedFlag& unsa
 
 void ClearList::clearlist_Click()
 {
-    if (m_model.rowCount() == 0)
+    // The log being written reads the stored packets: they stay until it is done.
+    if (m_model.rowCount() == 0 || m_exporter.isSaving())
         return;
     if (m_dialogs.messageBox(QStringLiteral("Are you sure?"), Dialogs::Buttons::YesNo,
                              Dialogs::Icon::None,

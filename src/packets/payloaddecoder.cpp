@@ -134,14 +134,16 @@ qsizetype decodedRoom(qsizetype start, qsizetype n)
     return start < 0 ? 0 : ((n - start + 1) / 2) * 2;
 }
 
-template <typename Digits> char16_t* decodeInto(const Digits& d, qsizetype start, char16_t* w)
+// Every decoded value is below 256, so the text fits characters of either width.
+template <typename Digits, typename Char>
+Char* decodeInto(const Digits& d, qsizetype start, Char* w)
 {
     auto put = [&w](int v) {
         if (v == LineBreakCode) {
-            *w++ = u'\r';
-            *w++ = u'\n';
+            *w++ = Char('\r');
+            *w++ = Char('\n');
         } else {
-            *w++ = char16_t(v);
+            *w++ = Char(v);
         }
     };
     qsizetype i = start;
@@ -212,13 +214,13 @@ ValueDigits valueDigits(QByteArrayView bytes, ValueBuffer& buffer)
     return {buffer.constData(), n};
 }
 
-MessageType messageType(QStringView decodedText)
+template <typename Char> MessageType messageType(const Char* decodedText, qsizetype length)
 {
-    if (decodedText.size() < 3)
+    if (length < 3)
         return MessageType::Message;
-    const char16_t a = decodedText[0].unicode();
-    const char16_t b = decodedText[1].unicode();
-    const char16_t c = decodedText[2].unicode();
+    const char16_t a = char16_t(decodedText[0]);
+    const char16_t b = char16_t(decodedText[1]);
+    const char16_t c = char16_t(decodedText[2]);
     if (a == u'*' && b == u'*' && c == u'*')
         return MessageType::Advertise;
     if (a == u'*' && b == u'*' && c == u'-')
@@ -254,7 +256,18 @@ PacketMessage DecodePacketMessage(QByteArrayView bytes)
     QVarLengthArray<char16_t, 2048> text(decodedRoom(start, digits.n));
     const qsizetype length = decodeInto(digits, start, text.data()) - text.data();
     const QStringView decoded(text.constData(), length);
-    return {messageType(decoded), length > 3 ? decoded.sliced(3).toString() : QString()};
+    return {messageType(text.constData(), length),
+            length > 3 ? decoded.sliced(3).toString() : QString()};
+}
+
+QByteArrayView DecodePacketMessage(QByteArrayView bytes, MessageType* type, char* buffer)
+{
+    ValueBuffer digits;
+    const ValueDigits values = valueDigits(bytes, digits);
+    const qsizetype start = messageStart(values);
+    const qsizetype length = start < 0 ? 0 : decodeInto(values, start, buffer) - buffer;
+    *type = messageType(buffer, length);
+    return length > 3 ? QByteArrayView(buffer + 3, length - 3) : QByteArrayView();
 }
 
 QString messageTypeName(MessageType type)

@@ -32,5 +32,14 @@ struct PacketMessage
 };
 PacketMessage DecodePacketMessage(QByteArrayView bytes);
 
+// The capture log: the same message type and data text, the text as one byte per character
+// (every decoded character is below 256), made in buffer, which needs room for
+// DecodedRoom(bytes.size()) bytes.
+QByteArrayView DecodePacketMessage(QByteArrayView bytes, MessageType* type, char* buffer);
+constexpr qsizetype DecodedRoom(qsizetype packetBytes)
+{
+    return 2 * packetBytes + 2; // a line break is two characters; an odd digit count adds one
+}
+
 // "Advertise", "I'm here", "I'm gone", "License" or "Message", as the list and the log show it.
 QString messageTypeName(MessageType type);

@@ -111,9 +111,27 @@ void MainWindow::set(bool value)
     m_saved1->setChecked(value);
 }
 
+// The log is written while the event loop runs. Until the handler that writes it has
+// returned, no other save, clear or port change may start, and the window closes afterwards.
+void MainWindow::exclusively(const std::function<void()>& handler)
+{
+    const QList<QAction*> actions{m_savelog, m_clearlist, m_changeport};
+    if (m_exclusive++ == 0) {
+        for (QAction* action : actions)
+            action->setEnabled(false);
+    }
+    handler();
+    if (--m_exclusive > 0)
+        return;
+    for (QAction* action : actions)
+        action->setEnabled(true);
+    if (m_closeWaiting)
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
 void MainWindow::savelog_Click()
 {
-    m_logExport->savelog_Click();
+    exclusively([this] { m_logExport->savelog_Click(); });
 }
 
 void MainWindow::FileExit_Click()
@@ -124,12 +142,12 @@ void MainWindow::FileExit_Click()
 
 void MainWindow::clearlist_Click()
 {
-    m_clearList->clearlist_Click();
+    exclusively([this] { m_clearList->clearlist_Click(); });
 }
 
 void MainWindow::changeport_Click()
 {
-    m_portChange->changeport_Click();
+    exclusively([this] { m_portChange->changeport_Click(); });
 }
 
 void MainWindow::ListView1_DblClick()
@@ -145,6 +163,14 @@ void MainWindow::ListView1_DblClick()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    m_controller->Form_QueryUnload();
+    if (m_exclusive > 0) {
+        m_closeWaiting = true; // not refused: put off until the log is written
+        event->ignore();
+        return;
+    }
+    exclusively([this] {
+        m_controller->Form_QueryUnload();
+        m_closeWaiting = false; // one asked for meanwhile is this one
+    });
     event->accept(); // closing is never refused
 }

@@ -90,6 +90,7 @@ private:
     void setKeyboardOrder();
     void connectCapture();
     bool isStrayWheel(QObject* watched, QEvent* event) const;
+    void exclusively(const std::function<void()>& handler);
 
     std::unique_ptr<Dialogs> m_dialogs;
     std::unique_ptr<CaptureComponent> m_oPacketX;
@@ -99,6 +100,9 @@ private:
     std::unique_ptr<ClearList> m_clearList;
     std::unique_ptr<PortChange> m_portChange;
     std::function<void()> m_exit;
+    // Handlers that may write the log run one at a time; a close waits for them.
+    int m_exclusive = 0;
+    bool m_closeWaiting = false;
 
     QWidget* m_client = nullptr;
     PacketListView* m_ListView1 = nullptr;

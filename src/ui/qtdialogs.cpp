@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QScreen>
 
 namespace {
@@ -20,8 +21,8 @@ constexpr int MostWrappedLines = 4;
 // A message names files as the user typed them, and a name can be thousands of characters
 // long. A box wraps its text at spaces only, so a word wider than the screen has room for is
 // shortened in its middle, keeping its start and end; a line that would still wrap more than
-// a few times is shortened as a whole. The reason on the next line and the buttons stay in sight, and a
-// command the message gives (with spaces in it) stays whole.
+// a few times is shortened as a whole. The reason on the next line and the buttons stay in sight,
+// and a command the message gives (with spaces in it) stays whole.
 QString fittedLine(const QString& line, const QFontMetrics& metrics, int width, int widest)
 {
     QStringList words = line.split(u' ');
@@ -57,6 +58,35 @@ int textWidth(const QWidget& box)
     return qMin(screenWidth(box) / 2, 500) - 40;
 }
 
+// Qt's progress dialog, modal, shown at once: the caller decides when a progress is due.
+class ProgressBox : public Dialogs::Progress
+{
+public:
+    ProgressBox(QWidget* parent, const QString& title, const QString& text, qint64 total)
+        : m_dialog(shownText(text), QStringLiteral("Cancel"), 0, int(total), parent), m_total(total)
+    {
+        m_dialog.setWindowTitle(Dialogs::titleOrDefault(title));
+        m_dialog.setWindowModality(Qt::ApplicationModal);
+        m_dialog.setMinimumDuration(0);
+        m_dialog.setAutoClose(false);
+        m_dialog.setAutoReset(false);
+        m_dialog.show();
+        // The busy cursor is for the window behind; the Cancel button takes clicks.
+        QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~ProgressBox() override { QGuiApplication::restoreOverrideCursor(); }
+    void setValue(qint64 done, const QString& text) override
+    {
+        m_dialog.setLabelText(shownText(text));
+        m_dialog.setValue(int(qMin(done, m_total)));
+    }
+    bool wasCanceled() const override { return m_dialog.wasCanceled(); }
+
+private:
+    QProgressDialog m_dialog;
+    qint64 m_total;
+};
+
 } // namespace
 
 QtDialogs::QtDialogs(QWidget* parent) : m_parent(parent) {}
@@ -86,8 +116,8 @@ Dialogs::Answer QtDialogs::messageBox(const QString& text, Buttons buttons, Icon
         titleOrDefault(title), QString(),
         buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, m_parent);
     box.setTextFormat(Qt::PlainText);
-    box.setText(fittedText(shownText(text), box.fontMetrics(), textWidth(box),
-                           screenWidth(box) - 100));
+    box.setText(
+        fittedText(shownText(text), box.fontMetrics(), textWidth(box), screenWidth(box) - 100));
     switch (box.exec()) {
     case QMessageBox::Yes:
         return Answer::Yes;
@@ -96,6 +126,12 @@ Dialogs::Answer QtDialogs::messageBox(const QString& text, Buttons buttons, Icon
     default:
         return Answer::Ok;
     }
+}
+
+std::unique_ptr<Dialogs::Progress> QtDialogs::showProgress(const QString& title,
+                                                           const QString& text, qint64 total)
+{
+    return std::make_unique<ProgressBox>(m_parent, title, text, total);
 }
 
 void QtDialogs::setBusy(bool busy)

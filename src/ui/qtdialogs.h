@@ -17,6 +17,8 @@ public:
     Answer messageBox(const QString& text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None,
                       const QString& title = {}) override;
     void setBusy(bool busy) override;
+    std::unique_ptr<Progress> showProgress(const QString& title, const QString& text,
+                                           qint64 total) override;
 
 private:
     QPointer<QWidget> m_parent;

@@ -1,9 +1,13 @@
 // Arbitrary row texts through the capture log's record writer. The data field carries whatever a
 // stranger's packet decoded to, and the writer fills a buffer it sized in advance, so an
 // estimate that falls short is a heap overflow. Every record is compared with one built the
-// plain way from the log's format.
+// plain way from the log's format; a packet's record, made straight from its bytes as Save Log
+// makes it, is compared with one built from the texts the list shows.
 
-#include "capturelog.h"
+#include "logrecord.h"
+#include "logrows.h"
+#include "packetbatch.h"
+#include "packetlistmodel.h"
 #include "payloaddecoder.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -16,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -40,12 +45,12 @@ QString fieldText(const std::string& bytes, bool utf16)
 
 // The format written out: quoted fields, commas, CR LF at the end, "{New Line}" for each CR LF
 // pair of the data field, one byte per character and '?' for a character without one.
-QByteArray plainRecord(const QString (&fields)[CaptureLog::FieldCount])
+QByteArray plainRecord(const QString (&fields)[LogRecord::FieldCount])
 {
     QByteArray record;
-    for (int i = 0; i < CaptureLog::FieldCount; ++i) {
+    for (int i = 0; i < LogRecord::FieldCount; ++i) {
         QString text = fields[i];
-        if (i == CaptureLog::FieldCount - 1)
+        if (i == LogRecord::FieldCount - 1)
             text.replace(QStringLiteral("\r\n"), QStringLiteral("{New Line}"));
         if (i > 0)
             record += ',';
@@ -65,21 +70,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto utf16Fields = input.ConsumeIntegral<std::uint8_t>();
     const bool decodedData = input.ConsumeBool();
 
-    QString fields[CaptureLog::FieldCount];
-    for (int i = 0; i < CaptureLog::FieldCount - 1; ++i)
+    QString fields[LogRecord::FieldCount];
+    for (int i = 0; i < LogRecord::FieldCount - 1; ++i)
         fields[i] = fieldText(input.ConsumeRandomLengthString(), utf16Fields & (1u << i));
     const std::string rest = input.ConsumeRemainingBytesAsString();
     // Either the data text of a decoded packet, as the list shows it, or any text at all.
-    fields[CaptureLog::FieldCount - 1] = decodedData
-                                             ? DecodePacketMessage(QByteArrayView(rest)).data
-                                             : fieldText(rest, utf16Fields & 0x80);
+    fields[LogRecord::FieldCount - 1] = decodedData ? DecodePacketMessage(QByteArrayView(rest)).data
+                                                    : fieldText(rest, utf16Fields & 0x80);
 
     // Records are appended to what the log holds already; that must stay as it was.
     const QByteArray before = "\"1\",\"earlier\",\"7\",\"Message\",\"x\"\r\n";
     QByteArray out = before;
-    CaptureLog::appendRecord(out, fields);
+    QByteArray bytes[LogRecord::FieldCount];
+    LogRecord::Fields record;
+    for (int i = 0; i < LogRecord::FieldCount; ++i)
+        record[i] = bytes[i] = LogRecord::bytes(fields[i]);
+    LogRecord::append(out, record);
 
     require(out.startsWith(before), "earlier records stay unchanged");
     require(out.sliced(before.size()) == plainRecord(fields), "the record follows the format");
+
+    if (decodedData) {
+        PacketBatch batch;
+        batch.append(qint64(utf16Fields) * 7919000013, quint32(rest.size()), QByteArrayView(rest));
+        PacketListModel model;
+        model.OnPackets(batch);
+        QString shown[LogRecord::FieldCount];
+        for (int column = 0; column < LogRecord::FieldCount; ++column)
+            shown[column] = model.text(0, column);
+        std::vector<char> scratch(LogRows::ScratchBytes);
+        LogRows rows(model.store(), scratch.data());
+        rows.load(0);
+        QByteArray packetRecord(rows.room(), Qt::Uninitialized);
+        packetRecord.truncate(rows.write(packetRecord.data()) - packetRecord.constData());
+        require(packetRecord == plainRecord(shown), "a packet's record holds the list's texts");
+    }
     return 0;
 }

@@ -62,6 +62,28 @@ void ScriptedDialogs::setBusy(bool busy)
     m_busyDepth += busy ? 1 : -1;
 }
 
+namespace {
+
+class ScriptedProgress : public Dialogs::Progress
+{
+public:
+    explicit ScriptedProgress(bool canceled) : m_canceled(canceled) {}
+    void setValue(qint64, const QString&) override {}
+    bool wasCanceled() const override { return m_canceled; }
+
+private:
+    bool m_canceled;
+};
+
+} // namespace
+
+std::unique_ptr<Dialogs::Progress> ScriptedDialogs::showProgress(const QString& title,
+                                                                 const QString&, qint64)
+{
+    progressTitles.append(title);
+    return std::make_unique<ScriptedProgress>(std::exchange(m_cancelProgress, false));
+}
+
 QString ScriptedDialogs::describe(const Shown& dialog) const
 {
     const QString kind = dialog.kind == Kind::Input         ? QStringLiteral("input box")
@@ -79,6 +101,8 @@ QString ScriptedDialogs::problems() const
         all.append(reply.kind == Kind::Input
                        ? QStringLiteral("unused input answer \"%1\"").arg(reply.text)
                        : QStringLiteral("unused message box answer"));
+    if (m_cancelProgress)
+        all.append(QStringLiteral("no progress shown to cancel"));
     if (m_busyDepth != 0)
         all.append(QStringLiteral("busy cursor left at depth %1").arg(m_busyDepth));
     return all.join(QStringLiteral("; "));

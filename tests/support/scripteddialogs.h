@@ -31,12 +31,17 @@ public:
     void pressOk();
     void answerYes();
     void answerNo();
+    // The next progress shown is cancelled at once. Unscripted, a progress runs to its end and
+    // is not counted among the dialogs shown: whether one shows depends on the machine's speed.
+    void cancelProgress() { m_cancelProgress = true; }
 
     QString inputBox(const QString& prompt, const QString& title,
                      const QString& defaultText) override;
     Answer messageBox(const QString& text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None,
                       const QString& title = {}) override;
     void setBusy(bool busy) override;
+    std::unique_ptr<Progress> showProgress(const QString& title, const QString& text,
+                                           qint64 total) override;
 
     // Dialogs the script did not expect and scripted answers never used; empty when the
     // dialogs went exactly as scripted.
@@ -45,6 +50,7 @@ public:
 
     QList<Shown> shown;
     QList<bool> busyCalls;
+    QStringList progressTitles; // every progress shown
 
 private:
     struct Reply
@@ -59,4 +65,5 @@ private:
     QList<Reply> m_script;
     QStringList m_unexpected;
     int m_busyDepth = 0;
+    bool m_cancelProgress = false;
 };

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "datetimetext.h"
+#include "logrecord.h"
+#include "payloaddecoder.h"
+
+#include <QByteArray>
+
+#include <memory>
+
+class PacketStore;
+
+// The records of a store's rows, as the list shows them: number, date, size, type and data.
+// Made straight from the stored bytes without a text object per field, so that a log of
+// millions of rows is written at the speed of the disk. Reads the store only through its
+// const accessors, so it may run on a thread of its own while the list grows.
+class LogRows
+{
+public:
+    // The capture helper's snapshot length: no captured packet is longer.
+    static constexpr qsizetype LongestPacket = 262144;
+    // Room for the decoded text of any captured packet.
+    static constexpr qsizetype ScratchBytes = DecodedRoom(LongestPacket);
+
+    // scratch holds ScratchBytes; a longer packet gets room of its own.
+    LogRows(const PacketStore& store, char* scratch);
+    ~LogRows();
+
+    // Makes the fields of row i's record; then room() is the most bytes write() takes.
+    void load(qsizetype row);
+    qsizetype room() const { return LogRecord::room(m_fields); }
+    char* write(char* out) const { return LogRecord::write(out, m_fields); }
+
+private:
+    QByteArrayView dateText(qint64 timeUs);
+    QByteArrayView decoded(qsizetype row, MessageType* type);
+
+    static constexpr int NumberRoom = 24;
+
+    const PacketStore& m_store;
+    LogRecord::Fields m_fields;
+    char m_number[NumberRoom];
+    char m_size[NumberRoom];
+    DateTimeText m_dateText;
+    qint64 m_second;
+    QByteArray m_date;
+    char* const m_scratch;
+    std::unique_ptr<char[]> m_longer;
+    qsizetype m_longerRoom = 0;
+};
