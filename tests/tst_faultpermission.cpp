@@ -68,7 +68,7 @@ void tst_FaultPermission::initTestCase()
                                         QFile::ReadOther | QFile::ExeOther;
     QVERIFY(QDir(m_dir.path()).mkpath("bin"));
     QVERIFY(QDir(m_dir.path()).mkpath("libexec/kintosniffer"));
-    for (const QString& dir : {"bin", "libexec", "libexec/kintosniffer"})
+    for (const char* dir : {"bin", "libexec", "libexec/kintosniffer"})
         QVERIFY(QFile::setPermissions(m_dir.filePath(dir), runnable));
     m_check = m_dir.filePath("bin/kinto_capturecheck");
     m_helper = m_dir.filePath("libexec/kintosniffer/kintosniffer-capture");

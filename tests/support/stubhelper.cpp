@@ -47,8 +47,8 @@ void writeAll(const char* data, std::size_t size)
 
 void put32(std::vector<char>& out, std::uint32_t value)
 {
-    const char* bytes = reinterpret_cast<const char*>(&value);
-    out.insert(out.end(), bytes, bytes + 4);
+    out.resize(out.size() + sizeof value);
+    std::memcpy(out.data() + out.size() - sizeof value, &value, sizeof value);
 }
 
 void header(std::uint32_t magic)
