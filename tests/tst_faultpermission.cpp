@@ -42,14 +42,16 @@ private slots:
     void initTestCase();
     void noPermissionSaysHowToGrantIt();
     void captureRawIsEnough();
+    void capabilityKeptFromEffectIsExplained();
 
 private:
-    Outcome runAsNobody() const;
+    Outcome runAsNobody(const QStringList& restrictions = {}) const;
 
     QTemporaryDir m_dir;
     QString m_check;
     QString m_helper;
     QString m_setpriv;
+    bool m_granted = false; // the helper's copy holds cap_net_raw=p
 };
 
 void tst_FaultPermission::initTestCase()
@@ -78,11 +80,12 @@ void tst_FaultPermission::initTestCase()
     QVERIFY(QFile::setPermissions(m_helper, runnable));
 }
 
-Outcome tst_FaultPermission::runAsNobody() const
+Outcome tst_FaultPermission::runAsNobody(const QStringList& restrictions) const
 {
     QProcess process;
     process.setWorkingDirectory(m_dir.path());
-    process.start(m_setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", m_check});
+    process.start(m_setpriv, QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} +
+                                 restrictions + QStringList{m_check});
     Outcome outcome;
     if (!process.waitForFinished(30000)) {
         process.kill();
@@ -124,10 +127,25 @@ void tst_FaultPermission::captureRawIsEnough()
     if (grant.exitCode() != 0)
         QSKIP(qPrintable("this file system takes no file capabilities: " +
                          QString::fromLocal8Bit(grant.readAllStandardError())));
+    m_granted = true;
 
     const Outcome outcome = runAsNobody();
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join('\n')));
     QCOMPARE(outcome.lines, QStringList{"captured"});
+}
+
+// A sandbox's no-new-privileges keeps the helper's file capability from taking effect: setcap
+// would not help, and the message says what does.
+void tst_FaultPermission::capabilityKeptFromEffectIsExplained()
+{
+    if (!m_granted)
+        QSKIP("the helper's copy holds no file capability here (see captureRawIsEnough)");
+    const Outcome outcome = runAsNobody({"--no-new-privs"});
+    const QString all = outcome.lines.join('\n');
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(outcome.lines.value(0).startsWith("No permission to capture on lo ("), qPrintable(all));
+    QVERIFY2(outcome.lines.value(1).contains("no-new-privileges"), qPrintable(all));
+    QVERIFY2(!all.contains("setcap"), qPrintable(all));
 }
 
 QTEST_GUILESS_MAIN(tst_FaultPermission)

@@ -81,6 +81,8 @@ private slots:
     void helperRefusesBadArguments();
     void helperHoldsNoCapabilityWhileCompiling();
     void stopDeliversEverythingTheHelperCounted();
+    void helperEndsAsItWasEnded_data();
+    void helperEndsAsItWasEnded();
     void helperThatCannotStartIsExplained_data();
     void helperThatCannotStartIsExplained();
     void helperStreamIsDeliveredAndItsEndReported_data();
@@ -321,6 +323,40 @@ void tst_PcapCapture::stopDeliversEverythingTheHelperCounted()
     QCOMPARE(stats.captured, quint64(count));
     QCOMPARE(batch.count(), count);
     QVERIFY(batch.bytes(count - 1).endsWith("***[" + QByteArray::number(count) + "]"));
+}
+
+void tst_PcapCapture::helperEndsAsItWasEnded_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("status");
+    QTest::newRow("idle, its window gone") << "hang-up" << int(HelperProtocol::Ended);
+    QTest::newRow("stopped by its window") << "own SIGTERM" << int(HelperProtocol::Ended);
+    QTest::newRow("SIGTERM from outside") << "kill -TERM" << int(HelperProtocol::EndedFromOutside);
+    QTest::newRow("SIGHUP from outside") << "kill -HUP" << int(HelperProtocol::EndedFromOutside);
+}
+
+void tst_PcapCapture::helperEndsAsItWasEnded()
+{
+    REQUIRE_CAPTURE();
+    QFETCH(QString, how);
+    QFETCH(int, status);
+    QProcess helper;
+    helper.start(PcapCapture::helperPath(),
+                 {"--interface", "lo", "--filter", QString("udp port %1").arg(UdpSender::freePort())});
+    QVERIFY(helper.waitForReadyRead(10000)); // capturing, and no packet comes
+    const QString pid = QString::number(helper.processId());
+    if (how == "hang-up")
+        helper.closeWriteChannel(); // as the window's end of the pipe closes when it ends
+    else if (how == "own SIGTERM")
+        QVERIFY(::kill(pid_t(helper.processId()), SIGTERM) == 0);
+    else
+        QCOMPARE(QProcess::execute("/bin/kill", {how.section(' ', 1), pid}), 0);
+    QVERIFY(helper.waitForFinished(10000));
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(helper.exitCode(), status);
+    const CaptureStats stats =
+        HelperErrors::statsFrom(QString::fromLocal8Bit(helper.readAllStandardError()));
+    QCOMPARE(stats.captured, 0u);
 }
 
 void tst_PcapCapture::helperThatCannotStartIsExplained_data()
