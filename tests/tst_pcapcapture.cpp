@@ -83,6 +83,7 @@ private slots:
     void stopDeliversEverythingTheHelperCounted();
     void helperEndsAsItWasEnded_data();
     void helperEndsAsItWasEnded();
+    void helperWhoseReaderIsGoneCountsTheLoss();
     void helperThatCannotStartIsExplained_data();
     void helperThatCannotStartIsExplained();
     void helperStreamIsDeliveredAndItsEndReported_data();
@@ -357,6 +358,32 @@ void tst_PcapCapture::helperEndsAsItWasEnded()
     const CaptureStats stats =
         HelperErrors::statsFrom(QString::fromLocal8Bit(helper.readAllStandardError()));
     QCOMPARE(stats.captured, 0u);
+}
+
+void tst_PcapCapture::helperWhoseReaderIsGoneCountsTheLoss()
+{
+    REQUIRE_CAPTURE();
+    const quint16 port = UdpSender::freePort();
+    QProcess helper;
+    QProcess reader; // takes the header and goes
+    helper.setStandardOutputProcess(&reader);
+    reader.start("head", {"-c", QString::number(SavefileReader::HeaderBytes)});
+    helper.start(PcapCapture::helperPath(),
+                 {"--interface", "lo", "--filter", QString("udp port %1").arg(port)});
+    QVERIFY(reader.waitForFinished(10000));
+    UdpSender sender;
+    for (int n = 1; n <= 100; ++n)
+        QVERIFY(sender.send(port, "***[" + QByteArray::number(n) + "]"));
+    QVERIFY(helper.waitForFinished(10000)); // by itself: its output has failed
+    QCOMPARE(helper.exitCode(), int(HelperProtocol::OutputFailed));
+    const QString errors = QString::fromLocal8Bit(helper.readAllStandardError());
+    const CaptureStats stats = HelperErrors::statsFrom(errors);
+    QVERIFY(stats.captured > 0);
+    // Nothing after the header got out: every packet it captured is reported lost.
+    const QString lost = QString("kintosniffer-capture: %1 captured packets were lost: the capture "
+                                 "could not be written (Broken pipe).\n")
+                             .arg(stats.captured);
+    QVERIFY2(errors.startsWith(lost), qPrintable(errors));
 }
 
 void tst_PcapCapture::helperThatCannotStartIsExplained_data()

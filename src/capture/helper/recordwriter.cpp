@@ -37,9 +37,7 @@ bool RecordWriter::writeHeader(int linkType, int snapshotLength)
     header.snaplen = bpf_u_int32(snapshotLength);
     header.linktype = bpf_u_int32(linkType);
     std::size_t done = 0;
-    if (!writeAll(reinterpret_cast<const char*>(&header), sizeof header, &done))
-        return false;
-    return true;
+    return writeAll(reinterpret_cast<const char*>(&header), sizeof header, &done);
 }
 
 void RecordWriter::append(const pcap_pkthdr& header, const unsigned char* bytes)
