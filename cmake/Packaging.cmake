@@ -43,4 +43,8 @@ add_custom_target(kinto_debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debia
 install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# A finding of lintian's that is none here, with its reason in the file.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME kintosniffer)
+
 include(CPack)

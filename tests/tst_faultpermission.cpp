@@ -143,7 +143,8 @@ void tst_FaultPermission::capabilityKeptFromEffectIsExplained()
     const Outcome outcome = runAsNobody({"--no-new-privs"});
     const QString all = outcome.lines.join('\n');
     QCOMPARE(outcome.exitCode, 1);
-    QVERIFY2(outcome.lines.value(0).startsWith("No permission to capture on lo ("), qPrintable(all));
+    QVERIFY2(outcome.lines.value(0).startsWith("No permission to capture on lo ("),
+             qPrintable(all));
     QVERIFY2(outcome.lines.value(1).contains("no-new-privileges"), qPrintable(all));
     QVERIFY2(!all.contains("setcap"), qPrintable(all));
 }

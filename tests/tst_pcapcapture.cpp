@@ -342,8 +342,8 @@ void tst_PcapCapture::helperEndsAsItWasEnded()
     QFETCH(QString, how);
     QFETCH(int, status);
     QProcess helper;
-    helper.start(PcapCapture::helperPath(),
-                 {"--interface", "lo", "--filter", QString("udp port %1").arg(UdpSender::freePort())});
+    helper.start(PcapCapture::helperPath(), {"--interface", "lo", "--filter",
+                                             QString("udp port %1").arg(UdpSender::freePort())});
     QVERIFY(helper.waitForReadyRead(10000)); // capturing, and no packet comes
     const QString pid = QString::number(helper.processId());
     if (how == "hang-up")

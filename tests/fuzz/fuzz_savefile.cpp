@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         at += n;
         // Exactly what is held, in a buffer of its own, so that a read beyond it is caught.
         std::vector<char> exact(held);
-        const qsizetype used = reader.readRecords(QByteArrayView(exact.data(), qsizetype(exact.size())), pieces);
+        const qsizetype used =
+            reader.readRecords(QByteArrayView(exact.data(), qsizetype(exact.size())), pieces);
         if (used < 0) {
             broken = true;
             break;

@@ -39,7 +39,8 @@ public:
     QString m_filter;
     QString m_startError;   // start() fails with this when not empty
     QString m_adapterError; // as if the adapters could not be listed
-    std::function<void()> m_whileStarting; // runs inside start(), where the real one waits
+    // Runs inside start(), where the real component waits for its helper.
+    std::function<void()> m_whileStarting;
 
 private:
     QList<CaptureAdapter> m_adapters;

@@ -128,8 +128,10 @@ int LiveCapture::run(RecordWriter& out, const volatile std::sig_atomic_t* stop,
             *reason = "Capture on " + m_device + " stopped: " + std::strerror(errno);
             return HelperProtocol::CaptureEnded;
         }
-        if (waits[0].revents != 0)
+        if (waits[0].revents & (POLLHUP | POLLERR))
             return HelperProtocol::Ended; // nobody left to deliver to
+        if (waits[0].revents & POLLNVAL)
+            waits[0].fd = -1; // started without a standard input: nothing to watch there
         if (waits[1].revents == 0)
             continue;
         if (dispatch(out) < 0) {

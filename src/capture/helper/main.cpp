@@ -120,7 +120,7 @@ sigset_t handleStopSignals()
 bool stdinHungUp()
 {
     pollfd in{STDIN_FILENO, 0, 0};
-    return ::poll(&in, 1, 0) > 0 && in.revents != 0;
+    return ::poll(&in, 1, 0) > 0 && (in.revents & (POLLHUP | POLLERR)) != 0;
 }
 
 int capture(const Options& options)
