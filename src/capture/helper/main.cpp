@@ -10,9 +10,11 @@
 
 #include <pcap/pcap.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
@@ -164,7 +166,8 @@ int main(int argc, char* argv[])
     if (stdinHungUp())
         return HelperProtocol::Ended;
     if (!Privileges::lowerAll())
-        return fail(HelperProtocol::DropFailed, "Cannot lower the capture capability.");
+        return fail(HelperProtocol::DropFailed,
+                    std::string("Cannot lower the capture capability: ") + std::strerror(errno));
 
     Options options;
     const std::string usage = parse(argc, argv, &options);
