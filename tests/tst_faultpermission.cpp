@@ -3,6 +3,7 @@
 // own, laid out as installed (bin/ and libexec/kintosniffer/), so that the capability granted
 // to the helper never reaches the build's files.
 #include "pcapcapture.h"
+#include "tmpfsmount.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -43,9 +44,13 @@ private slots:
     void noPermissionSaysHowToGrantIt();
     void captureRawIsEnough();
     void capabilityKeptFromEffectIsExplained();
+    void nosuidMountIsExplained();
 
 private:
     Outcome runAsNobody(const QStringList& restrictions = {}) const;
+    Outcome runAsNobody(const QStringList& restrictions, const QString& check) const;
+    bool grant(const QString& helper) const;
+    bool copyLayout(const QString& root) const;
 
     QTemporaryDir m_dir;
     QString m_check;
@@ -82,10 +87,16 @@ void tst_FaultPermission::initTestCase()
 
 Outcome tst_FaultPermission::runAsNobody(const QStringList& restrictions) const
 {
+    return runAsNobody(restrictions, m_check);
+}
+
+Outcome tst_FaultPermission::runAsNobody(const QStringList& restrictions,
+                                         const QString& check) const
+{
     QProcess process;
     process.setWorkingDirectory(m_dir.path());
     process.start(m_setpriv, QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} +
-                                 restrictions + QStringList{m_check});
+                                 restrictions + QStringList{check});
     Outcome outcome;
     if (!process.waitForFinished(30000)) {
         process.kill();
@@ -146,6 +157,54 @@ void tst_FaultPermission::capabilityKeptFromEffectIsExplained()
     QVERIFY2(outcome.lines.value(0).startsWith("No permission to capture on lo ("),
              qPrintable(all));
     QVERIFY2(outcome.lines.value(1).contains("no-new-privileges"), qPrintable(all));
+    QVERIFY2(!all.contains("setcap"), qPrintable(all));
+}
+
+// bin/kinto_capturecheck and libexec/kintosniffer/kintosniffer-capture under root, runnable by
+// anyone.
+bool tst_FaultPermission::copyLayout(const QString& root) const
+{
+    const QFile::Permissions runnable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                        QFile::ReadOther | QFile::ExeOther;
+    QDir dir(root);
+    if (!dir.mkpath("bin") || !dir.mkpath("libexec/kintosniffer"))
+        return false;
+    for (const char* sub : {"bin", "libexec", "libexec/kintosniffer"})
+        QFile::setPermissions(dir.filePath(sub), runnable);
+    const QString check = dir.filePath("bin/kinto_capturecheck");
+    const QString helper = dir.filePath("libexec/kintosniffer/kintosniffer-capture");
+    return QFile::copy(m_check, check) && QFile::copy(m_helper, helper) &&
+           QFile::setPermissions(check, runnable) && QFile::setPermissions(helper, runnable);
+}
+
+bool tst_FaultPermission::grant(const QString& helper) const
+{
+    QProcess setcap;
+    setcap.start(findTool(QStringLiteral("setcap")), {"cap_net_raw=p", helper});
+    return setcap.waitForFinished(10000) && setcap.exitCode() == 0;
+}
+
+// A helper whose file system is mounted nosuid keeps its file capability on disk but never
+// gets it: the message says so instead of advising setcap.
+void tst_FaultPermission::nosuidMountIsExplained()
+{
+    if (!m_granted)
+        QSKIP("the helper's copy holds no file capability here (see captureRawIsEnough)");
+    const QString root = m_dir.filePath("nosuid");
+    QVERIFY(QDir(m_dir.path()).mkpath("nosuid"));
+    TmpfsMount mount(root, 64 << 20);
+    if (!mount.error().isEmpty())
+        QSKIP(qPrintable(mount.error()));
+    QVERIFY(copyLayout(root));
+    if (!grant(root + "/libexec/kintosniffer/kintosniffer-capture"))
+        QSKIP("this tmpfs takes no file capabilities");
+    QVERIFY(mount.makeNoSuid());
+    const Outcome outcome = runAsNobody({}, root + "/bin/kinto_capturecheck");
+    const QString all = outcome.lines.join('\n');
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(outcome.lines.value(0).startsWith("No permission to capture on lo ("),
+             qPrintable(all));
+    QVERIFY2(outcome.lines.value(1).contains("mounted nosuid"), qPrintable(all));
     QVERIFY2(!all.contains("setcap"), qPrintable(all));
 }
 
