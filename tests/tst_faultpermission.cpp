@@ -71,8 +71,8 @@ void tst_FaultPermission::initTestCase()
     QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner |
                                                     QFile::ExeOwner | QFile::ReadOther |
                                                     QFile::ExeOther));
-    const QFile::Permissions runnable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                        QFile::ReadOther | QFile::ExeOther;
+    const QFile::Permissions runnable =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
     QVERIFY(QDir(m_dir.path()).mkpath("bin"));
     QVERIFY(QDir(m_dir.path()).mkpath("libexec/kintosniffer"));
     for (const char* dir : {"bin", "libexec", "libexec/kintosniffer"})
@@ -120,8 +120,7 @@ void tst_FaultPermission::noPermissionSaysHowToGrantIt()
 
     // The advice is one sentence that can be followed as it stands.
     const QString advice = outcome.lines[1];
-    QVERIFY2(advice.contains("\"sudo setcap cap_net_raw=p " + m_helper + "\""),
-             qPrintable(advice));
+    QVERIFY2(advice.contains("\"sudo setcap cap_net_raw=p " + m_helper + "\""), qPrintable(advice));
     QVERIFY2(advice.endsWith('.'), qPrintable(advice));
     QVERIFY2(!advice.chopped(1).contains(QRegularExpression("[.!?](\\s|$)")), qPrintable(advice));
     QVERIFY2(!all.contains("root"), qPrintable(all)); // never the advice to run as root
@@ -164,8 +163,8 @@ void tst_FaultPermission::capabilityKeptFromEffectIsExplained()
 // anyone.
 bool tst_FaultPermission::copyLayout(const QString& root) const
 {
-    const QFile::Permissions runnable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                        QFile::ReadOther | QFile::ExeOther;
+    const QFile::Permissions runnable =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
     QDir dir(root);
     if (!dir.mkpath("bin") || !dir.mkpath("libexec/kintosniffer"))
         return false;
