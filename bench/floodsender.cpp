@@ -2,13 +2,19 @@
 
 #include <QStringList>
 
+#include <cstring>
+
 bool FloodSender::start(quint16 port, qint64 count)
 {
     m_result = {};
-    if (m_process.start(m_program, {QStringLiteral("--port"), QString::number(port),
-                                    QStringLiteral("--count"), QString::number(count)}))
+    const int error = m_process.start(m_program,
+                                      {QStringLiteral("--port"), QString::number(port),
+                                       QStringLiteral("--count"), QString::number(count)},
+                                      {.inheritEnvironment = true});
+    if (error == 0)
         return true;
-    m_result.error = m_process.error();
+    m_result.error =
+        m_program + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error));
     return false;
 }
 
@@ -22,7 +28,7 @@ bool FloodSender::tryFinish()
 
 const FloodSender::Result& FloodSender::finish()
 {
-    m_process.wait();
+    m_process.finish();
     collect();
     return m_result;
 }

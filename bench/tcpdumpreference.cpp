@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <cstring>
 
 namespace {
 
@@ -60,10 +61,13 @@ TcpdumpReference::Result TcpdumpReference::run(const QString& senderProgram, qui
     Result result;
     ChildProcess tcpdump;
     const QString filter = QStringLiteral("port %1").arg(port);
-    if (!tcpdump.start(QStringLiteral("tcpdump"),
-                       {QStringLiteral("-i"), QStringLiteral("lo"), QStringLiteral("-n"),
-                        QStringLiteral("-w"), QStringLiteral("/dev/null"), filter})) {
-        result.error = tcpdump.error();
+    const int error =
+        tcpdump.start(QStringLiteral("tcpdump"),
+                      {QStringLiteral("-i"), QStringLiteral("lo"), QStringLiteral("-n"),
+                       QStringLiteral("-w"), QStringLiteral("/dev/null"), filter},
+                      {.inheritEnvironment = true, .searchPath = true});
+    if (error != 0) {
+        result.error = QStringLiteral("tcpdump: ") + QString::fromLocal8Bit(std::strerror(error));
         return result;
     }
     if (!waitForListening(tcpdump)) {
@@ -79,7 +83,7 @@ TcpdumpReference::Result TcpdumpReference::run(const QString& senderProgram, qui
     const FloodSender::Result& sent = sender.finish();
     waitForAllCaptured(tcpdump, sent.sent);
     tcpdump.signal(SIGINT);
-    tcpdump.wait();
+    tcpdump.finish();
 
     const QString summary = QString::fromLocal8Bit(tcpdump.standardError());
     result.captured = countBefore(summary, QStringLiteral("packets captured"));

@@ -13,8 +13,8 @@ message text, and saves the list as a CSV capture log.\n\
 .\n\
 Anyone may start the program, which holds no privilege. It captures\n\
 through a small helper that only root and the members of the group\n\
-kintosniffer may run; the helper holds the capability cap_net_raw and gives\n\
-it up once its capture is open.")
+kintosniffer may run; the helper holds the capability cap_net_raw, raises\n\
+it only to open its capture and then gives it up for good.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -42,5 +42,9 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/debian/changelog.gz
 add_custom_target(kinto_debian_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/debian/changelog.gz)
 install(FILES ${PROJECT_BINARY_DIR}/debian/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/debian/copyright
     DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# A finding of lintian's that is none here, with its reason in the file.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME kintosniffer)
 
 include(CPack)

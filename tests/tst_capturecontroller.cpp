@@ -5,7 +5,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QCursor>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -169,7 +171,15 @@ void tst_CaptureController::startAndStop()
     QCOMPARE(h.capture->m_calls.last(), QString("stop"));
     QVERIFY(!h.capture->isCapturing());
 
+    // Start may wait seconds for the helper (a long filter): the busy cursor shows meanwhile.
+    Qt::CursorShape whileStarting = Qt::ArrowCursor;
+    h.capture->m_whileStarting = [&] {
+        if (const QCursor* cursor = QGuiApplication::overrideCursor())
+            whileStarting = cursor->shape();
+    };
     h.probe.action("CaptureStart")->trigger();
+    QCOMPARE(whileStarting, Qt::WaitCursor);
+    QVERIFY(!QGuiApplication::overrideCursor());
     QCOMPARE(h.probe.state(), CaptureState::Running);
     QCOMPARE(h.probe.panel(3), QString("Status: Running"));
     QVERIFY(h.capture->isCapturing());

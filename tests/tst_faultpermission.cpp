@@ -3,6 +3,7 @@
 // own, laid out as installed (bin/ and libexec/kintosniffer/), so that the capability granted
 // to the helper never reaches the build's files.
 #include "pcapcapture.h"
+#include "tmpfsmount.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -42,14 +43,20 @@ private slots:
     void initTestCase();
     void noPermissionSaysHowToGrantIt();
     void captureRawIsEnough();
+    void capabilityKeptFromEffectIsExplained();
+    void nosuidMountIsExplained();
 
 private:
-    Outcome runAsNobody() const;
+    Outcome runAsNobody(const QStringList& restrictions = {}) const;
+    Outcome runAsNobody(const QStringList& restrictions, const QString& check) const;
+    bool grant(const QString& helper) const;
+    bool copyLayout(const QString& root) const;
 
     QTemporaryDir m_dir;
     QString m_check;
     QString m_helper;
     QString m_setpriv;
+    bool m_granted = false; // the helper's copy holds cap_net_raw=p
 };
 
 void tst_FaultPermission::initTestCase()
@@ -64,11 +71,11 @@ void tst_FaultPermission::initTestCase()
     QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner |
                                                     QFile::ExeOwner | QFile::ReadOther |
                                                     QFile::ExeOther));
-    const QFile::Permissions runnable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                        QFile::ReadOther | QFile::ExeOther;
+    const QFile::Permissions runnable =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
     QVERIFY(QDir(m_dir.path()).mkpath("bin"));
     QVERIFY(QDir(m_dir.path()).mkpath("libexec/kintosniffer"));
-    for (const QString& dir : {"bin", "libexec", "libexec/kintosniffer"})
+    for (const char* dir : {"bin", "libexec", "libexec/kintosniffer"})
         QVERIFY(QFile::setPermissions(m_dir.filePath(dir), runnable));
     m_check = m_dir.filePath("bin/kinto_capturecheck");
     m_helper = m_dir.filePath("libexec/kintosniffer/kintosniffer-capture");
@@ -78,11 +85,18 @@ void tst_FaultPermission::initTestCase()
     QVERIFY(QFile::setPermissions(m_helper, runnable));
 }
 
-Outcome tst_FaultPermission::runAsNobody() const
+Outcome tst_FaultPermission::runAsNobody(const QStringList& restrictions) const
+{
+    return runAsNobody(restrictions, m_check);
+}
+
+Outcome tst_FaultPermission::runAsNobody(const QStringList& restrictions,
+                                         const QString& check) const
 {
     QProcess process;
     process.setWorkingDirectory(m_dir.path());
-    process.start(m_setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", m_check});
+    process.start(m_setpriv, QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} +
+                                 restrictions + QStringList{check});
     Outcome outcome;
     if (!process.waitForFinished(30000)) {
         process.kill();
@@ -106,8 +120,7 @@ void tst_FaultPermission::noPermissionSaysHowToGrantIt()
 
     // The advice is one sentence that can be followed as it stands.
     const QString advice = outcome.lines[1];
-    QVERIFY2(advice.contains("\"sudo setcap cap_net_raw=ep " + m_helper + "\""),
-             qPrintable(advice));
+    QVERIFY2(advice.contains("\"sudo setcap cap_net_raw=p " + m_helper + "\""), qPrintable(advice));
     QVERIFY2(advice.endsWith('.'), qPrintable(advice));
     QVERIFY2(!advice.chopped(1).contains(QRegularExpression("[.!?](\\s|$)")), qPrintable(advice));
     QVERIFY2(!all.contains("root"), qPrintable(all)); // never the advice to run as root
@@ -119,15 +132,79 @@ void tst_FaultPermission::captureRawIsEnough()
     if (setcap.isEmpty())
         QSKIP("setcap (libcap2-bin) is missing");
     QProcess grant;
-    grant.start(setcap, {"cap_net_raw=ep", m_helper});
+    grant.start(setcap, {"cap_net_raw=p", m_helper});
     QVERIFY(grant.waitForFinished(10000));
     if (grant.exitCode() != 0)
         QSKIP(qPrintable("this file system takes no file capabilities: " +
                          QString::fromLocal8Bit(grant.readAllStandardError())));
+    m_granted = true;
 
     const Outcome outcome = runAsNobody();
     QVERIFY2(outcome.exitCode == 0, qPrintable(outcome.lines.join('\n')));
     QCOMPARE(outcome.lines, QStringList{"captured"});
+}
+
+// A sandbox's no-new-privileges keeps the helper's file capability from taking effect: setcap
+// would not help, and the message says what does.
+void tst_FaultPermission::capabilityKeptFromEffectIsExplained()
+{
+    if (!m_granted)
+        QSKIP("the helper's copy holds no file capability here (see captureRawIsEnough)");
+    const Outcome outcome = runAsNobody({"--no-new-privs"});
+    const QString all = outcome.lines.join('\n');
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(outcome.lines.value(0).startsWith("No permission to capture on lo ("),
+             qPrintable(all));
+    QVERIFY2(outcome.lines.value(1).contains("no-new-privileges"), qPrintable(all));
+    QVERIFY2(!all.contains("setcap"), qPrintable(all));
+}
+
+// bin/kinto_capturecheck and libexec/kintosniffer/kintosniffer-capture under root, runnable by
+// anyone.
+bool tst_FaultPermission::copyLayout(const QString& root) const
+{
+    const QFile::Permissions runnable =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther;
+    QDir dir(root);
+    if (!dir.mkpath("bin") || !dir.mkpath("libexec/kintosniffer"))
+        return false;
+    for (const char* sub : {"bin", "libexec", "libexec/kintosniffer"})
+        QFile::setPermissions(dir.filePath(sub), runnable);
+    const QString check = dir.filePath("bin/kinto_capturecheck");
+    const QString helper = dir.filePath("libexec/kintosniffer/kintosniffer-capture");
+    return QFile::copy(m_check, check) && QFile::copy(m_helper, helper) &&
+           QFile::setPermissions(check, runnable) && QFile::setPermissions(helper, runnable);
+}
+
+bool tst_FaultPermission::grant(const QString& helper) const
+{
+    QProcess setcap;
+    setcap.start(findTool(QStringLiteral("setcap")), {"cap_net_raw=p", helper});
+    return setcap.waitForFinished(10000) && setcap.exitCode() == 0;
+}
+
+// A helper whose file system is mounted nosuid keeps its file capability on disk but never
+// gets it: the message says so instead of advising setcap.
+void tst_FaultPermission::nosuidMountIsExplained()
+{
+    if (!m_granted)
+        QSKIP("the helper's copy holds no file capability here (see captureRawIsEnough)");
+    const QString root = m_dir.filePath("nosuid");
+    QVERIFY(QDir(m_dir.path()).mkpath("nosuid"));
+    TmpfsMount mount(root, 64 << 20);
+    if (!mount.error().isEmpty())
+        QSKIP(qPrintable(mount.error()));
+    QVERIFY(copyLayout(root));
+    if (!grant(root + "/libexec/kintosniffer/kintosniffer-capture"))
+        QSKIP("this tmpfs takes no file capabilities");
+    QVERIFY(mount.makeNoSuid());
+    const Outcome outcome = runAsNobody({}, root + "/bin/kinto_capturecheck");
+    const QString all = outcome.lines.join('\n');
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(outcome.lines.value(0).startsWith("No permission to capture on lo ("),
+             qPrintable(all));
+    QVERIFY2(outcome.lines.value(1).contains("mounted nosuid"), qPrintable(all));
+    QVERIFY2(!all.contains("setcap"), qPrintable(all));
 }
 
 QTEST_GUILESS_MAIN(tst_FaultPermission)

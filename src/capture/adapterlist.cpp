@@ -1,20 +1,10 @@
 #include "adapterlist.h"
 
+#include "adapterrule.h"
+
 #include <pcap/pcap.h>
 
 namespace {
-
-// Devices that carry no IP traffic and cannot take a "port N" filter.
-bool carriesIp(const QString& name)
-{
-    static const char* const others[] = {"bluetooth", "dbus",        "nflog",       "nfqueue",
-                                         "usbmon",    "dbus-system", "dbus-session"};
-    for (const char* prefix : others) {
-        if (name.startsWith(QLatin1String(prefix)))
-            return false;
-    }
-    return true;
-}
 
 QString describe(const pcap_if_t* device)
 {
@@ -46,9 +36,8 @@ QList<CaptureAdapter> find(QString* error)
         return found;
     }
     for (const pcap_if_t* d = devices; d; d = d->next) {
-        const QString name = QString::fromLocal8Bit(d->name);
-        if (carriesIp(name))
-            found.append({name, describe(d)});
+        if (AdapterRule::isNetworkAdapter(d->name))
+            found.append({QString::fromLocal8Bit(d->name), describe(d)});
     }
     pcap_freealldevs(devices);
     return found;

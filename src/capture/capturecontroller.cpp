@@ -60,7 +60,9 @@ void CaptureController::Form_Load()
 
 bool CaptureController::CaptureStart_Click()
 {
+    m_view.setBusy(true);
     const QString error = m_component.start();
+    m_view.setBusy(false);
     if (!error.isEmpty()) {
         // Shown only after the window tells the truth: nothing is captured.
         showStopped();

@@ -6,15 +6,14 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-// How long the helper may take to open the adapter and compile the filter. A filter of
-// thousands of terms takes libpcap seconds; one that takes longer is given up.
-constexpr int OpenTimeoutMs = 30000;
-// A helper asked to stop ends within milliseconds; one that does not is killed.
+// A helper asked to stop writes what it holds and ends; one that delivers nothing for this long
+// is killed.
 constexpr auto StopTimeout = std::chrono::seconds(2);
 // Each read takes up to this much; it holds the largest record with room to spare.
 constexpr qsizetype ReadBytes = qsizetype(1) << 20;
@@ -32,24 +31,31 @@ CaptureSession::~CaptureSession()
 }
 
 std::unique_ptr<CaptureSession> CaptureSession::open(const QString& helper, const QString& device,
-                                                     const QString& filter, QString* error)
+                                                     const QString& filter, QString* error,
+                                                     int startTimeoutMs)
 {
     std::unique_ptr<CaptureSession> session(new CaptureSession(helper, device));
-    *error = session->startHelper(filter);
+    *error = session->startHelper(filter, startTimeoutMs);
     if (!error->isEmpty())
         return nullptr;
     return session;
 }
 
-QString CaptureSession::startHelper(const QString& filter)
+QString CaptureSession::startHelper(const QString& filter, int timeoutMs)
 {
-    const int spawnError = m_helper.start(m_helperPath, {QLatin1String(HelperProtocol::InterfaceOption), m_device,
-                                               QLatin1String(HelperProtocol::FilterOption), filter});
+    const int spawnError =
+        m_helper.start(m_helperPath, {QLatin1String(HelperProtocol::InterfaceOption), m_device,
+                                      QLatin1String(HelperProtocol::FilterOption), filter});
     if (spawnError != 0)
         return HelperErrors::cannotRun(m_helperPath, spawnError);
     char header[SavefileReader::HeaderBytes];
-    if (!m_helper.readOutput(header, sizeof header, OpenTimeoutMs))
-        return helperEnded();
+    if (!m_helper.readOutput(header, sizeof header, timeoutMs)) {
+        if (m_helper.outputEnded())
+            return helperEnded();
+        m_helper.kill();
+        m_helper.wait(-1);
+        return HelperErrors::noAnswer(m_helperPath, (timeoutMs + 999) / 1000);
+    }
     if (!m_reader.readHeader(QByteArrayView(header, sizeof header))) {
         m_helper.kill();
         m_helper.wait(-1);
@@ -58,15 +64,10 @@ QString CaptureSession::startHelper(const QString& filter)
     return {};
 }
 
-// The helper ended (or never answered) before the capture ran: its status and last words say
-// why.
+// The helper's output has ended: its status and last words say why.
 QString CaptureSession::helperEnded()
 {
-    if (m_helper.wait(int(std::chrono::milliseconds(StopTimeout).count())) < 0) {
-        m_helper.kill();
-        m_helper.wait(-1);
-        return HelperErrors::noAnswer(m_helperPath, OpenTimeoutMs / 1000);
-    }
+    endHelper();
     return HelperErrors::fromHelper(m_helperPath, m_helper.wait(0),
                                     QString::fromLocal8Bit(m_helper.errorOutput()));
 }
@@ -107,19 +108,39 @@ void CaptureSession::stop()
         return;
     m_stopping = true;
     m_helper.terminate();
+    bool killed = false;
     {
         std::unique_lock lock(m_mutex);
-        if (!m_ended.wait_for(lock, StopTimeout, [this] { return m_done; }))
-            m_helper.kill(); // its output closes, and the thread with it
+        for (qint64 seen = -1; !m_done && !killed;) {
+            const qint64 read = m_bytesRead.load();
+            if (read == seen) {
+                m_helper.kill(); // its output closes, and the thread with it
+                killed = true;
+            }
+            seen = read;
+            m_ended.wait_for(lock, StopTimeout, [this] { return m_done; });
+        }
     }
     m_thread.join();
+    endHelper();
+    const int status = m_helper.wait(0);
+    const QString errors = QString::fromLocal8Bit(m_helper.errorOutput());
+    if (killed)
+        m_stopFailure = HelperErrors::noStop(m_helperPath);
+    else if (!WIFEXITED(status) || WEXITSTATUS(status) != HelperProtocol::Ended)
+        m_stopFailure = HelperErrors::fromHelper(m_helperPath, status, errors);
+    const CaptureStats stats = HelperErrors::statsFrom(errors);
+    std::lock_guard lock(m_mutex);
+    m_stats = stats;
+}
+
+// Reaps the helper once its output has ended: it is ending; one that does not is killed.
+void CaptureSession::endHelper()
+{
     if (m_helper.wait(int(std::chrono::milliseconds(StopTimeout).count())) < 0) {
         m_helper.kill();
         m_helper.wait(-1);
     }
-    const CaptureStats stats = HelperErrors::statsFrom(QString::fromLocal8Bit(m_helper.errorOutput()));
-    std::lock_guard lock(m_mutex);
-    m_stats = stats;
 }
 
 void CaptureSession::run()
@@ -130,14 +151,17 @@ void CaptureSession::run()
     batch.reserve(4096, ReadBytes);
     bool broken = false;
     for (;;) {
-        const ssize_t n = ::read(m_helper.outputFd(), buffer.data() + held, size_t(ReadBytes - held));
+        const ssize_t n =
+            ::read(m_helper.outputFd(), buffer.data() + held, size_t(ReadBytes - held));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         held += n;
+        m_bytesRead += n;
         const qsizetype used = m_reader.readRecords(QByteArrayView(buffer.data(), held), batch);
         if (used < 0) {
+            publish(batch); // the records before the break are whole
             broken = true;
             break;
         }

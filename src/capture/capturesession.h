@@ -1,7 +1,7 @@
 #pragma once
 
 #include "capturestats.h"
-#include "helperprocess.h"
+#include "childprocess.h"
 #include "packetbatch.h"
 #include "savefilereader.h"
 
@@ -27,15 +27,26 @@ class CaptureSession
 public:
     ~CaptureSession();
 
-    // Starts the helper and waits until it captures. On failure returns null and sets *error
-    // to a text a person can act on.
+    // How long the helper may take to open the adapter and compile the filter. A filter of
+    // thousands of terms takes libpcap seconds; one that takes longer is given up.
+    static constexpr int StartTimeoutMs = 30000;
+
+    // Starts the helper and waits (at most startTimeoutMs) until it captures. On failure
+    // returns null and sets *error to a text a person can act on. Called on the user-interface
+    // thread, which lives as long as the window: the helper's death signal follows the thread
+    // that started it (see the helper's main()).
     static std::unique_ptr<CaptureSession> open(const QString& helper, const QString& device,
-                                                const QString& filter, QString* error);
+                                                const QString& filter, QString* error,
+                                                int startTimeoutMs = StartTimeoutMs);
 
     // Starts the reading thread; wake is called on that thread whenever packets are waiting.
     void start(std::function<void()> wake);
     // Stops the helper and the thread. Packets captured before the stop can still be taken.
+    // Waits as long as the helper still delivers; one that has stopped delivering is killed.
     void stop();
+    // Why the stop did not deliver everything (the helper lost packets, or had to be killed);
+    // empty when it did.
+    QString stopFailure() const { return m_stopFailure; }
 
     // Moves the waiting packets into out (whose old content is dropped, its memory reused).
     void take(PacketBatch& out);
@@ -49,21 +60,23 @@ public:
 
 private:
     CaptureSession(const QString& helper, const QString& device);
-    QString startHelper(const QString& filter);
+    QString startHelper(const QString& filter, int timeoutMs);
+    void endHelper();
     QString helperEnded();
     void run();
     void endWithoutMemory();
     void publish(PacketBatch& batch);
-    void finish(const QString& failure);
 
     QString m_helperPath;
     QString m_device;
-    HelperProcess m_helper;
+    ChildProcess m_helper;
+    QString m_stopFailure;
     SavefileReader m_reader;
     std::thread m_thread;
     std::function<void()> m_wake;
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_failed{false};
+    std::atomic<qint64> m_bytesRead{0}; // a stop waits as long as this grows
     mutable std::mutex m_mutex;
     std::condition_variable m_ended; // signalled when the thread has read the last packet
     bool m_done = false;             // guarded by m_mutex

@@ -29,6 +29,10 @@ public:
     virtual bool isUnsaved() const = 0;
     virtual void runLogExport() = 0;
 
+    // The busy cursor while Start waits for capture to begin (the helper may compile a long
+    // filter for seconds); false restores the cursor.
+    virtual void setBusy(bool busy) = 0;
+
     virtual void showWindow() = 0;
     virtual void setOuterHeightTwips(int twips) = 0;
 };

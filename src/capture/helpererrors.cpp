@@ -3,13 +3,14 @@
 #include "helperprotocol.h"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QStringList>
 
+#include <csignal>
 #include <cstring>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,10 +18,15 @@ namespace {
 
 const QString CaptureGroup = QStringLiteral("kintosniffer");
 
-const QRegularExpression& statsLine()
+bool readStats(const QString& line, CaptureStats* stats)
 {
-    static const QRegularExpression line(QStringLiteral("^(\\d+) packets received, (\\d+) dropped$"));
-    return line;
+    HelperProtocol::Counts counts;
+    const QByteArray text = line.toLatin1();
+    if (!HelperProtocol::parseStatsLine(std::string_view(text.constData(), size_t(text.size())),
+                                        &counts))
+        return false;
+    *stats = {counts.received, counts.dropped, counts.captured};
+    return true;
 }
 
 // What the helper wrote, a line each, without its name in front.
@@ -40,7 +46,8 @@ QString reasonFrom(const QString& errorOutput)
 {
     QStringList reasons;
     for (const QString& line : linesOf(errorOutput)) {
-        if (!statsLine().match(line).hasMatch())
+        CaptureStats ignored;
+        if (!readStats(line, &ignored))
             reasons << line;
     }
     return reasons.join(u'\n');
@@ -61,11 +68,40 @@ QString userName()
     return user ? QString::fromLocal8Bit(user->pw_name) : QStringLiteral("NAME");
 }
 
+// Why a capability the helper's file carries cannot take effect, or empty.
+QString capabilityBlocked(const QString& helper)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            // Inherited by the helper: the kernel then ignores file capabilities.
+            if (line.startsWith("NoNewPrivs:") && line.trimmed().endsWith('1'))
+                return QStringLiteral("The capture helper %1 cannot take up its capability "
+                                      "cap_net_raw: Kinto Sniffer was started with "
+                                      "no-new-privileges (by a sandbox or a service manager), "
+                                      "which keeps every program it starts from gaining one. "
+                                      "Start it outside that sandbox.")
+                    .arg(helper);
+        }
+    }
+    struct statvfs fs;
+    if (::statvfs(QFile::encodeName(helper).constData(), &fs) == 0 && (fs.f_flag & ST_NOSUID))
+        return QStringLiteral("The capture helper %1 cannot take up its capability cap_net_raw: "
+                              "its file system is mounted nosuid, which ignores file "
+                              "capabilities. Install or build Kinto Sniffer on a file system "
+                              "mounted without nosuid.")
+            .arg(helper);
+    return {};
+}
+
 QString permissionHint(const QString& helper)
 {
+    const QString blocked = capabilityBlocked(helper);
+    if (!blocked.isEmpty())
+        return blocked;
     // Root is not offered: the helper needs this one capability and nothing more.
     return QStringLiteral("The capture helper %1 needs the capability cap_net_raw to capture; "
-                          "grant it with \"sudo setcap cap_net_raw=ep %1\".")
+                          "grant it with \"sudo setcap cap_net_raw=p %1\".")
         .arg(helper);
 }
 
@@ -95,10 +131,19 @@ QString cannotRun(const QString& helper, int error)
 QString fromHelper(const QString& helper, int status, const QString& errorOutput)
 {
     const QString reason = reasonFrom(errorOutput);
-    if (WIFSIGNALED(status))
+    // The window asks for a stop with SIGTERM only once it no longer reports how the helper
+    // ended: any stop signal seen here came from someone else.
+    const int signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (code == HelperProtocol::EndedFromOutside || signal == SIGTERM || signal == SIGINT ||
+        signal == SIGHUP)
+        return QStringLiteral("The capture was ended from outside Kinto Sniffer: its capture "
+                              "helper %1 was stopped by a signal (a logout, an administrator or "
+                              "another program); capture stopped.")
+            .arg(helper);
+    if (signal != 0)
         return QStringLiteral("The capture helper %1 ended unexpectedly (%2).")
             .arg(helper, QString::fromLocal8Bit(::strsignal(WTERMSIG(status))));
-    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     if (code == HelperProtocol::NoPermission)
         return reason + u'\n' + permissionHint(helper);
     if (!reason.isEmpty())
@@ -116,6 +161,13 @@ QString noAnswer(const QString& helper, int seconds)
         .arg(seconds);
 }
 
+QString noStop(const QString& helper)
+{
+    return QStringLiteral("The capture helper %1 stopped delivering packets when asked to stop "
+                          "and was ended; packets it still held are lost.")
+        .arg(helper);
+}
+
 QString unreadable(const QString& helper)
 {
     return QStringLiteral("The output of the capture helper %1 could not be read; capture "
@@ -126,11 +178,8 @@ QString unreadable(const QString& helper)
 CaptureStats statsFrom(const QString& errorOutput)
 {
     CaptureStats stats;
-    for (const QString& line : linesOf(errorOutput)) {
-        const QRegularExpressionMatch m = statsLine().match(line);
-        if (m.hasMatch())
-            stats = {m.captured(1).toULongLong(), m.captured(2).toULongLong()};
-    }
+    for (const QString& line : linesOf(errorOutput))
+        readStats(line, &stats);
     return stats;
 }
 

@@ -10,7 +10,7 @@
 #include <QMetaObject>
 
 PcapCapture::PcapCapture(QObject* parent, const QString& helper)
-    : CaptureComponent(parent), m_helper(helper)
+    : CaptureComponent(parent), m_helper(helper), m_startTimeoutMs(CaptureSession::StartTimeoutMs)
 {
     // Listing adapters needs no privilege: it stays in this process.
     m_adapters = AdapterList::find(&m_adapterError);
@@ -21,7 +21,7 @@ PcapCapture::PcapCapture(QObject* parent, const QString& helper)
 
 PcapCapture::~PcapCapture()
 {
-    endSession();
+    endSession(false);
 }
 
 QString PcapCapture::helperPath()
@@ -38,12 +38,13 @@ void PcapCapture::startup()
 
 QString PcapCapture::start()
 {
-    endSession();
+    endSession(true);
     if (m_adapter < 0 || m_adapter >= m_adapters.size())
         return QStringLiteral("No adapter is chosen.");
     QString error;
-    m_session = CaptureSession::open(m_helper, m_adapters[m_adapter].name,
-                                     FilterExpression::decimalNumbers(m_filter), &error);
+    m_session =
+        CaptureSession::open(m_helper, m_adapters[m_adapter].name,
+                             FilterExpression::decimalNumbers(m_filter), &error, m_startTimeoutMs);
     if (!m_session)
         return error;
     m_session->start([this] {
@@ -55,10 +56,10 @@ QString PcapCapture::start()
 
 void PcapCapture::stop()
 {
-    endSession();
+    endSession(true);
 }
 
-void PcapCapture::endSession()
+void PcapCapture::endSession(bool report)
 {
     if (!m_session)
         return;
@@ -68,9 +69,12 @@ void PcapCapture::endSession()
     // What was captured before the stop still becomes rows.
     m_session->take(m_delivery);
     m_lastStats = m_session->stats();
+    const QString lost = m_session->stopFailure();
     m_session.reset();
     if (!m_delivery.isEmpty())
         emit packetsCaptured(m_delivery);
+    if (report && !lost.isEmpty())
+        emit captureFailed(lost);
 }
 
 bool PcapCapture::isCapturing() const
@@ -110,7 +114,7 @@ void PcapCapture::deliver()
     // A slot may have stopped or restarted the capture meanwhile.
     if (m_session && m_session->hasFailed()) {
         const QString reason = m_session->failure();
-        endSession();
+        endSession(false);
         emit captureFailed(reason);
     }
 }

@@ -43,6 +43,8 @@ public:
 
     // The helper's process while capturing, else 0 (the benchmark counts its CPU and memory).
     qint64 helperPid() const;
+    // How long start() waits for the helper to capture (tests shorten it).
+    void setStartTimeout(int ms) { m_startTimeoutMs = ms; }
 
     // bin/../libexec/kintosniffer/kintosniffer-capture from this program's directory, as
     // installed and as built. Never looked up through PATH or the environment.
@@ -50,9 +52,12 @@ public:
 
 private:
     void deliver();
-    void endSession();
+    // Ends the running session and delivers what it captured; with report, a stop that lost
+    // packets is reported as captureFailed.
+    void endSession(bool report);
 
     QString m_helper;
+    int m_startTimeoutMs;
     QList<CaptureAdapter> m_adapters;
     QString m_adapterError;
     int m_adapter = -1;

@@ -1,5 +1,6 @@
 #include "savefilereader.h"
 
+#include "helperprotocol.h"
 #include "packetbatch.h"
 
 #include <cstring>
@@ -27,7 +28,9 @@ bool SavefileReader::readHeader(QByteArrayView header)
         return false;
     m_fractionsPerMicrosecond = magic == NanosecondMagic ? 1000 : 1;
     m_snapshotLength = word(header.data() + 16);
-    return m_snapshotLength > 0;
+    // More than the helper ever asks for is a broken stream: a record that long could not be
+    // held by the window's read buffer and would never complete.
+    return m_snapshotLength > 0 && m_snapshotLength <= quint32(HelperProtocol::SnapshotLength);
 }
 
 qsizetype SavefileReader::readRecords(QByteArrayView bytes, PacketBatch& batch) const

@@ -14,7 +14,8 @@ public:
     static constexpr qsizetype HeaderBytes = 24;
     static constexpr qsizetype RecordHeaderBytes = 16;
 
-    // Takes the file header; false when it is not a savefile this machine wrote.
+    // Takes the file header; false when it is not a savefile this machine wrote or announces a
+    // snapshot length beyond the capture helper's.
     bool readHeader(QByteArrayView header);
 
     // Appends every complete record at the front of bytes to batch and returns how many bytes

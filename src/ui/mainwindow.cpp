@@ -13,6 +13,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
@@ -92,6 +93,14 @@ void MainWindow::showWindow()
     const QRect screen = this->screen()->availableGeometry();
     move(screen.center() - QPoint(width() / 2, height() / 2));
     show();
+}
+
+void MainWindow::setBusy(bool busy)
+{
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
 }
 
 void MainWindow::setOuterHeightTwips(int twips)

@@ -64,6 +64,7 @@ public:
     void setPortText(const QString& text) override;
     bool isUnsaved() const override { return isSet(); }
     void runLogExport() override { savelog_Click(); }
+    void setBusy(bool busy) override;
     void showWindow() override;
     void setOuterHeightTwips(int twips) override;
 

@@ -249,3 +249,15 @@ check_outsider_told_about_group() {
     wait_until 10 window_count_is '^Kinto Sniffer$' 1 || fail "the message stays open"
     exit_program
 }
+
+# A member runs the helper by hand on a device that is not a network adapter: it is refused,
+# with its own status and a line that says why.
+check_member_refused_non_network() {
+    local out rc=0
+    out=$(runuser -u "$member" -- "$helper" --interface nflog --filter "" 2>&1 </dev/null) || rc=$?
+    if [ "$rc" -eq 3 ] && grep -qF '"nflog" is not a network adapter' <<<"$out"; then
+        pass "the helper refuses $member a device that is not a network adapter (nflog)"
+    else
+        fail "the helper on nflog for $member: status $rc, '$out'"
+    fi
+}

@@ -46,7 +46,7 @@ check_installed_rights() {
     [ "$rights" = "root:$group 750" ] && pass "$helper is root:$group 0750" ||
         fail "$helper is $rights, not root:$group 750"
     caps=$(getcap "$helper")
-    [ "$caps" = "$helper cap_net_raw=ep" ] && pass "$helper holds cap_net_raw alone" ||
+    [ "$caps" = "$helper cap_net_raw=p" ] && pass "$helper holds cap_net_raw alone, permitted only" ||
         fail "$helper capabilities: '$caps'"
     if [ "$(getent group "$group" | cut -d: -f3)" -lt 1000 ]; then
         pass "$group is a system group"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian package on this machine and checks what it promises: the window holds no
-# right at all, the capture helper holds cap_net_raw alone and only for the group kintosniffer;
+# right at all, the capture helper holds cap_net_raw alone (permitted only, raised just to open
+# the adapter) and only for the group kintosniffer, and opens network adapters only;
 # a member captures without root, a plugin slipped into the window finds nothing to abuse, a
 # killed window leaves no helper, anyone else is told how to join the group, and removing the
 # package leaves nothing behind. Run as root:
@@ -87,5 +88,6 @@ done
 usermod --append --groups "$group" "$member"
 
 check_member_captures
+check_member_refused_non_network
 check_plugin_and_kill
 check_outsider_told_about_group

@@ -42,6 +42,8 @@ QString FakeCapture::start()
 {
     m_calls << QStringLiteral("start");
     m_capturing = false;
+    if (m_whileStarting)
+        m_whileStarting();
     if (m_adapter < 0 || m_adapter >= m_adapters.size())
         return QStringLiteral("No adapter is chosen.");
     if (!m_startError.isEmpty())

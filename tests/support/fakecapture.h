@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 // A capture component that captures nothing by itself: tests give it adapters, make it fail,
 // hand it packets to deliver, and read back what the program asked of it. It keeps the
 // component's contract as the real one does (tst_capturecontract runs against both).
@@ -37,6 +39,8 @@ public:
     QString m_filter;
     QString m_startError;   // start() fails with this when not empty
     QString m_adapterError; // as if the adapters could not be listed
+    // Runs inside start(), where the real component waits for its helper.
+    std::function<void()> m_whileStarting;
 
 private:
     QList<CaptureAdapter> m_adapters;

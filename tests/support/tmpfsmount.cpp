@@ -33,3 +33,9 @@ bool TmpfsMount::makeReadOnly()
     return m_mounted && ::mount(nullptr, QFile::encodeName(m_directory).constData(), nullptr,
                                 MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
+
+bool TmpfsMount::makeNoSuid()
+{
+    return m_mounted && ::mount(nullptr, QFile::encodeName(m_directory).constData(), nullptr,
+                                MS_REMOUNT | MS_NOSUID, nullptr) == 0;
+}

@@ -15,6 +15,8 @@ public:
     // Empty when mounted, otherwise why not (tests skip then).
     QString error() const { return m_error; }
     bool makeReadOnly();
+    // Remounts it nosuid: the kernel then ignores set-user-id bits and file capabilities.
+    bool makeNoSuid();
 
 private:
     QString m_directory;

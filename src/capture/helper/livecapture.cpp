@@ -1,8 +1,15 @@
 #include "livecapture.h"
 
 #include "helperprotocol.h"
+#include "privileges.h"
+#include "recordwriter.h"
 
 #include <pcap/pcap.h>
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -17,13 +24,23 @@ std::string activateFailure(int status, const std::string& device, const char* l
         *exitStatus = HelperProtocol::NoPermission;
         return "No permission to capture on " + device + " (" + reason + ").";
     case PCAP_ERROR_NO_SUCH_DEVICE:
-        return "The adapter " + device + " does not exist (any more): " + reason;
+        *exitStatus = HelperProtocol::NoSuchAdapter;
+        return "There is no adapter named \"" + device + "\" (" + reason + ").";
     case PCAP_ERROR_IFACE_NOT_UP:
         return "The adapter " + device + " is not up: " + reason;
     default:
         return "Cannot open the adapter " + device + ": " + reason;
     }
 }
+
+void onPacket(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes)
+{
+    reinterpret_cast<RecordWriter*>(user)->append(*header, bytes);
+}
+
+// After a stop the ring may still hold a block the kernel has not handed over yet: it does so
+// within the block timeout. Quiet for this long means the ring is empty.
+constexpr int DrainQuietMs = 5 * HelperProtocol::BufferTimeoutMs;
 
 } // namespace
 
@@ -33,10 +50,12 @@ LiveCapture::~LiveCapture()
         pcap_close(m_handle);
 }
 
-int LiveCapture::open(const std::string& device, const std::string& filter, std::string* reason)
+int LiveCapture::open(const std::string& device, std::string* reason)
 {
     m_device = device;
     char errbuf[PCAP_ERRBUF_SIZE] = {};
+    // Not raised when cap_net_raw is not permitted: then libpcap's refusal says so.
+    Privileges::raiseForOpening();
     m_handle = pcap_create(device.c_str(), errbuf);
     if (!m_handle) {
         *reason = "Cannot open the adapter " + device + ": " + errbuf;
@@ -50,15 +69,26 @@ int LiveCapture::open(const std::string& device, const std::string& filter, std:
     pcap_set_timeout(m_handle, HelperProtocol::BufferTimeoutMs);
     pcap_set_buffer_size(m_handle, HelperProtocol::BufferBytes);
     pcap_set_immediate_mode(m_handle, 0);
-
     const int status = pcap_activate(m_handle);
+    if (!Privileges::dropAll()) {
+        *reason = std::string("Cannot give up the capture capability: ") + std::strerror(errno);
+        return HelperProtocol::DropFailed;
+    }
     if (status < 0) {
         int exitStatus = 0;
         *reason = activateFailure(status, device, pcap_geterr(m_handle), &exitStatus);
         return exitStatus;
     }
     // Positive statuses are warnings (no promiscuous mode on "any", for one): capture works.
+    if (pcap_setnonblock(m_handle, 1, errbuf) != 0 || pcap_get_selectable_fd(m_handle) < 0) {
+        *reason = "Cannot wait for packets on " + device + ": " + pcap_geterr(m_handle);
+        return HelperProtocol::OpenFailed;
+    }
+    return HelperProtocol::Ended;
+}
 
+int LiveCapture::applyFilter(const std::string& filter, std::string* reason)
+{
     bpf_program program;
     if (pcap_compile(m_handle, &program, filter.c_str(), 1, PCAP_NETMASK_UNKNOWN) < 0) {
         *reason = "The capture filter \"" + filter + "\" cannot be used: " + pcap_geterr(m_handle);
@@ -70,51 +100,92 @@ int LiveCapture::open(const std::string& device, const std::string& filter, std:
         *reason = "The capture filter \"" + filter + "\" cannot be used: " + pcap_geterr(m_handle);
         return HelperProtocol::FilterFailed;
     }
+    // The socket took every packet between its opening and now; libpcap filters those out of
+    // the ring, and the counts start from here.
+    kernelCounts(&m_receivedBefore, &m_droppedBefore);
     return HelperProtocol::Ended;
 }
 
-int LiveCapture::run(std::FILE* out, bool (*stdinHungUp)(), std::string* reason)
+int LiveCapture::dispatch(RecordWriter& out)
 {
-    pcap_dumper_t* dumper = pcap_dump_fopen(m_handle, out);
-    if (!dumper) {
-        *reason = std::string("Cannot write the capture: ") + pcap_geterr(m_handle);
+    return pcap_dispatch(m_handle, -1, onPacket, reinterpret_cast<unsigned char*>(&out));
+}
+
+int LiveCapture::run(RecordWriter& out, const volatile std::sig_atomic_t* stop,
+                     const sigset_t& waitMask, std::string* reason)
+{
+    if (!out.writeHeader(pcap_datalink(m_handle), pcap_snapshot(m_handle))) {
+        *reason = std::string("Cannot write the capture: ") + std::strerror(out.error());
         return HelperProtocol::OutputFailed;
     }
-    // The header is the sign that capture runs: the window waits for it.
-    int status = pcap_dump_flush(dumper) == 0 ? HelperProtocol::Ended : HelperProtocol::OutputFailed;
-    while (status == HelperProtocol::Ended && !m_stopping) {
-        const int n = pcap_dispatch(m_handle, -1, pcap_dump, reinterpret_cast<u_char*>(dumper));
-        if (n > 0 && pcap_dump_flush(dumper) != 0)
-            break; // the reader has gone: nothing to report to
-        if (n == PCAP_ERROR_BREAK)
-            break;
-        if (n < 0) {
-            *reason = "Capture on " + m_device + " stopped: " + pcap_geterr(m_handle);
-            status = HelperProtocol::CaptureEnded;
+    // The window never writes to our standard input: only its hang-up (the window has gone,
+    // however it ended) is reported there.
+    pollfd waits[2] = {{STDIN_FILENO, 0, 0}, {pcap_get_selectable_fd(m_handle), POLLIN, 0}};
+    while (!*stop) {
+        // Signals are let in only while waiting, so a stop cannot slip in between the check
+        // above and the wait, and no write is ever interrupted.
+        if (::ppoll(waits, 2, nullptr, &waitMask) < 0 && errno != EINTR) {
+            *reason = "Capture on " + m_device + " stopped: " + std::strerror(errno);
+            return HelperProtocol::CaptureEnded;
         }
-        if (stdinHungUp())
+        if (waits[0].revents & (POLLHUP | POLLERR))
+            return HelperProtocol::Ended; // nobody left to deliver to
+        if (waits[0].revents & POLLNVAL)
+            waits[0].fd = -1; // started without a standard input: nothing to watch there
+        if (waits[1].revents == 0)
+            continue;
+        if (dispatch(out) < 0) {
+            *reason = "Capture on " + m_device + " stopped: " + pcap_geterr(m_handle);
+            return HelperProtocol::CaptureEnded;
+        }
+        if (!out.flush())
             break;
     }
-    pcap_dump_flush(dumper);
-    pcap_dump_close(dumper);
-    return status;
+    drain(out);
+    if (out.failed()) {
+        *reason = std::to_string(out.lost()) + " captured packets were lost: the capture could " +
+                  "not be written (" + std::strerror(out.error()) + ").";
+        return HelperProtocol::OutputFailed;
+    }
+    return HelperProtocol::Ended;
 }
 
-void LiveCapture::stop()
+// Takes every packet still in the ring (also after the output failed: then they are counted
+// as lost) and writes it.
+bool LiveCapture::drain(RecordWriter& out)
 {
-    m_stopping = true;
-    if (m_handle)
-        pcap_breakloop(m_handle); // also wakes a dispatch that sleeps in poll()
+    pollfd ring{pcap_get_selectable_fd(m_handle), POLLIN, 0};
+    for (;;) {
+        const int n = dispatch(out);
+        if (n < 0)
+            return false;
+        out.flush();
+        if (n > 0)
+            continue;
+        const int ready = ::poll(&ring, 1, DrainQuietMs);
+        if (ready == 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
 }
 
-std::string LiveCapture::statsLine()
+bool LiveCapture::kernelCounts(std::uint64_t* received, std::uint64_t* dropped)
 {
     pcap_stat s{};
     if (!m_handle || pcap_stats(m_handle, &s) != 0)
+        return false;
+    *received = s.ps_recv;
+    *dropped = std::uint64_t(s.ps_drop) + s.ps_ifdrop;
+    return true;
+}
+
+std::string LiveCapture::statsLine(const RecordWriter& out)
+{
+    std::uint64_t received = 0;
+    std::uint64_t dropped = 0;
+    if (!kernelCounts(&received, &dropped))
         return {};
-    char line[96];
-    std::snprintf(line, sizeof line, HelperProtocol::StatsFormat,
-                  static_cast<unsigned long long>(s.ps_recv),
-                  static_cast<unsigned long long>(s.ps_drop) + s.ps_ifdrop);
-    return line;
+    return HelperProtocol::statsLine(
+        {out.written() + out.lost(), received - m_receivedBefore, dropped - m_droppedBefore});
 }

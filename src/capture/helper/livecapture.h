@@ -1,10 +1,11 @@
 #pragma once
 
-#include <atomic>
-#include <cstdio>
+#include <csignal>
+#include <cstdint>
 #include <string>
 
 struct pcap;
+class RecordWriter;
 
 // One libpcap capture, opened the way the window needs it, written out as a pcap savefile.
 class LiveCapture
@@ -15,22 +16,31 @@ public:
     LiveCapture& operator=(const LiveCapture&) = delete;
     ~LiveCapture();
 
-    // Opens the adapter (packed ring, large buffer, short block timeout, whole frames) and
-    // applies the filter. On failure returns one of HelperProtocol's statuses and sets *reason.
-    int open(const std::string& device, const std::string& filter, std::string* reason);
+    // Opens the adapter (packed ring, large buffer, short block timeout, whole frames) with
+    // cap_net_raw raised for just that, then gives up every capability. On failure returns one
+    // of HelperProtocol's statuses and sets *reason.
+    int open(const std::string& device, std::string* reason);
+    // Compiles and attaches the filter: an open socket takes one without any privilege.
+    int applyFilter(const std::string& filter, std::string* reason);
 
-    // Writes the savefile header, then every packet, flushing after each batch, until stop()
-    // is called, the output closes or stdinHungUp says the window is gone. Returns a status.
-    int run(std::FILE* out, bool (*stdinHungUp)(), std::string* reason);
+    // Writes the savefile header, then every packet, one write per batch, until *stop is set
+    // (by a signal, which is blocked except while waiting) or standard input hangs up (the
+    // window is gone). After a stop it first takes every packet still in the kernel's ring and
+    // writes it. Returns a status; *reason says why when it is not Ended.
+    int run(RecordWriter& out, const volatile std::sig_atomic_t* stop, const sigset_t& waitMask,
+            std::string* reason);
 
-    // Safe to call from a signal handler.
-    void stop();
-
-    // "<received> packets received, <dropped> dropped"
-    std::string statsLine();
+    // HelperProtocol::statsLine: what out was given, and the kernel's counts from when the
+    // filter applied. Empty when the kernel gives none.
+    std::string statsLine(const RecordWriter& out);
 
 private:
+    int dispatch(RecordWriter& out);
+    bool drain(RecordWriter& out);
+    bool kernelCounts(std::uint64_t* received, std::uint64_t* dropped);
+
     pcap* m_handle = nullptr;
     std::string m_device;
-    std::atomic<bool> m_stopping{false}; // lock-free, so a signal handler may set it
+    std::uint64_t m_receivedBefore = 0; // unfiltered packets from before the filter applied
+    std::uint64_t m_droppedBefore = 0;
 };

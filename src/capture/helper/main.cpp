@@ -1,13 +1,16 @@
-// kintosniffer-capture: the only part of Kinto Sniffer that may capture. It opens one adapter
-// with one filter, gives up every capability, and writes what it captures to its standard
-// output as a pcap savefile for the window to read. It uses no environment, no configuration
-// and no plugins: what it does is fixed by its command line.
+// kintosniffer-capture: the only part of Kinto Sniffer that may capture. It opens one network
+// adapter, gives up every capability, applies one filter and writes what it captures to its
+// standard output as a pcap savefile for the window to read. It uses no environment, no
+// configuration and no plugins: what it does is fixed by its command line.
+#include "adapterrule.h"
 #include "helperprotocol.h"
 #include "livecapture.h"
 #include "privileges.h"
+#include "recordwriter.h"
 
 #include <pcap/pcap.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +22,9 @@
 
 namespace {
 
-LiveCapture* g_capture = nullptr;
+volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t g_stopFromWindow = 0;
+pid_t g_window = 0;
 
 int fail(int status, const std::string& reason)
 {
@@ -58,7 +63,9 @@ std::string parse(int argc, char* argv[], Options* options)
     return {};
 }
 
-bool isListed(const std::string& device, std::string* reason)
+// The window offers only network adapters (AdapterRule); whoever else runs the helper gets no
+// more than that.
+bool isNetworkAdapter(const std::string& device, std::string* reason)
 {
     pcap_if_t* devices = nullptr;
     char errbuf[PCAP_ERRBUF_SIZE] = {};
@@ -72,32 +79,77 @@ bool isListed(const std::string& device, std::string* reason)
     pcap_freealldevs(devices);
     if (!found)
         *reason = "There is no adapter named \"" + device + "\".";
-    return found;
+    else if (!AdapterRule::isNetworkAdapter(device))
+        *reason = "\"" + device +
+                  "\" is not a network adapter: only network adapters can be "
+                  "captured on.";
+    return found && AdapterRule::isNetworkAdapter(device);
 }
 
-void onStopSignal(int)
+void onStopSignal(int signal, siginfo_t* info, void*)
 {
-    if (g_capture)
-        g_capture->stop();
+    if (!g_stop)
+        g_stopFromWindow = signal == SIGTERM && info && info->si_pid == g_window;
+    g_stop = 1;
 }
 
-void handleStopSignals()
+// Stop signals are blocked except while the capture waits (see LiveCapture::run); returns the
+// mask to wait with.
+sigset_t handleStopSignals()
 {
     struct sigaction action = {};
-    action.sa_handler = onStopSignal;
+    action.sa_sigaction = onStopSignal;
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        sigaddset(&stops, signal);
         sigaction(signal, &action, nullptr);
+    }
+    sigset_t waitMask;
+    sigprocmask(SIG_BLOCK, &stops, &waitMask);
+    sigdelset(&waitMask, SIGTERM);
+    sigdelset(&waitMask, SIGINT);
+    sigdelset(&waitMask, SIGHUP);
     // A closed output shows as a failed write, not as a signal that kills us unannounced.
     std::signal(SIGPIPE, SIG_IGN);
+    return waitMask;
 }
 
 // The window holds the write end of our standard input and never writes to it: when its
 // process ends, however it ends, the pipe hangs up.
 bool stdinHungUp()
 {
-    pollfd in{STDIN_FILENO, POLLIN, 0};
+    pollfd in{STDIN_FILENO, 0, 0};
     return ::poll(&in, 1, 0) > 0 && (in.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+int capture(const Options& options)
+{
+    std::string reason;
+    if (!isNetworkAdapter(options.interface, &reason))
+        return fail(HelperProtocol::NoSuchAdapter, reason);
+    LiveCapture capture;
+    int status = capture.open(options.interface, &reason);
+    if (status == HelperProtocol::Ended)
+        status = capture.applyFilter(options.filter, &reason);
+    if (status != HelperProtocol::Ended)
+        return fail(status, reason);
+
+    const sigset_t waitMask = handleStopSignals();
+    RecordWriter out(STDOUT_FILENO);
+    status = capture.run(out, &g_stop, waitMask, &reason);
+    if (status == HelperProtocol::Ended && g_stop && !g_stopFromWindow) {
+        status = HelperProtocol::EndedFromOutside;
+        reason = "The capture was ended by a signal from outside Kinto Sniffer.";
+    }
+    const std::string stats = capture.statsLine(out);
+    if (status != HelperProtocol::Ended)
+        fail(status, reason);
+    if (!stats.empty())
+        std::fprintf(stderr, "%s: %s\n", HelperProtocol::ProgramName, stats.c_str());
+    return status;
 }
 
 } // namespace
@@ -105,10 +157,17 @@ bool stdinHungUp()
 int main(int argc, char* argv[])
 {
     ::clearenv();
-    // The window's death ends us, even by SIGKILL; the check closes the race with its start.
+    // The window starts us from its user-interface thread, which lives as long as the window:
+    // the death signal follows the thread that spawned us, not its process, so a helper
+    // started from a worker thread would get it when that thread ended. Standard input's
+    // hang-up (stdinHungUp, and the wait in LiveCapture::run) covers any other case.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    g_window = ::getppid();
     if (stdinHungUp())
         return HelperProtocol::Ended;
+    if (!Privileges::lowerAll())
+        return fail(HelperProtocol::DropFailed,
+                    std::string("Cannot lower the capture capability: ") + std::strerror(errno));
 
     Options options;
     const std::string usage = parse(argc, argv, &options);
@@ -116,25 +175,5 @@ int main(int argc, char* argv[])
         return fail(HelperProtocol::Usage, usage + " (usage: " + HelperProtocol::ProgramName + " " +
                                                HelperProtocol::InterfaceOption + " NAME " +
                                                HelperProtocol::FilterOption + " EXPRESSION)");
-    std::string reason;
-    if (!isListed(options.interface, &reason))
-        return fail(HelperProtocol::NoSuchAdapter, reason);
-
-    LiveCapture capture;
-    const int opened = capture.open(options.interface, options.filter, &reason);
-    if (opened != HelperProtocol::Ended)
-        return fail(opened, reason);
-    if (!Privileges::dropAll())
-        return fail(HelperProtocol::OpenFailed, "cannot give up the capture capabilities");
-
-    g_capture = &capture;
-    handleStopSignals();
-    // Large writes: one system call per batch rather than per packet.
-    static char buffer[1 << 20];
-    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-    const int status = capture.run(stdout, stdinHungUp, &reason);
-    const std::string stats = capture.statsLine();
-    std::fprintf(stderr, "%s: %s", HelperProtocol::ProgramName, stats.c_str());
-    g_capture = nullptr;
-    return status == HelperProtocol::Ended ? status : fail(status, reason);
+    return capture(options);
 }
