@@ -183,7 +183,7 @@ void tst_QtDialogs::longFileNameFitsTheScreen()
     QVERIFY(text.contains(QChar(0x2026)));                               // middle left out
 
     // A command with spaces wraps instead: it stays whole, to be copied as it stands.
-    const QString advice = "Grant it with \"sudo setcap cap_net_raw=ep /usr/lib/" +
+    const QString advice = "Grant it with \"sudo setcap cap_net_raw=p /usr/lib/" +
                            QString(40, u'h') + "/kintosniffer-capture\".";
     ModalHand again([&](QWidget* dialog) {
         auto* message = qobject_cast<QMessageBox*>(dialog);
