@@ -8,7 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <net/if.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -42,6 +44,11 @@ void onPacket(unsigned char* user, const pcap_pkthdr* header, const unsigned cha
 // within the block timeout. Quiet for this long means the ring is empty.
 constexpr int DrainQuietMs = 5 * HelperProtocol::BufferTimeoutMs;
 
+// How often an idle capture looks whether its adapter still exists. The kernel reports an
+// adapter that goes down once, on the socket, and says nothing more when it is then removed:
+// only looking finds that out. A few wake-ups a second cost nothing measurable.
+constexpr int AdapterCheckMs = 250;
+
 } // namespace
 
 LiveCapture::~LiveCapture()
@@ -53,6 +60,7 @@ LiveCapture::~LiveCapture()
 int LiveCapture::open(const std::string& device, std::string* reason)
 {
     m_device = device;
+    m_ifindex = if_nametoindex(device.c_str());
     char errbuf[PCAP_ERRBUF_SIZE] = {};
     // Not raised when cap_net_raw is not permitted: then libpcap's refusal says so.
     Privileges::raiseForOpening();
@@ -121,10 +129,12 @@ int LiveCapture::run(RecordWriter& out, const volatile std::sig_atomic_t* stop,
     // The window never writes to our standard input: only its hang-up (the window has gone,
     // however it ended) is reported there.
     pollfd waits[2] = {{STDIN_FILENO, 0, 0}, {pcap_get_selectable_fd(m_handle), POLLIN, 0}};
+    const timespec check{0, AdapterCheckMs * 1000000L};
     while (!*stop) {
         // Signals are let in only while waiting, so a stop cannot slip in between the check
         // above and the wait, and no write is ever interrupted.
-        if (::ppoll(waits, 2, nullptr, &waitMask) < 0 && errno != EINTR) {
+        const int ready = ::ppoll(waits, 2, m_ifindex ? &check : nullptr, &waitMask);
+        if (ready < 0 && errno != EINTR) {
             *reason = "Capture on " + m_device + " stopped: " + std::strerror(errno);
             return HelperProtocol::CaptureEnded;
         }
@@ -132,12 +142,19 @@ int LiveCapture::run(RecordWriter& out, const volatile std::sig_atomic_t* stop,
             return HelperProtocol::Ended; // nobody left to deliver to
         if (waits[0].revents & POLLNVAL)
             waits[0].fd = -1; // started without a standard input: nothing to watch there
+        if (ready == 0 && adapterGone()) {
+            *reason = "Capture on " + m_device + " stopped: the adapter is gone.";
+            return HelperProtocol::CaptureEnded;
+        }
         if (waits[1].revents == 0)
             continue;
-        if (dispatch(out) < 0) {
+        const int taken = dispatch(out);
+        if (taken < 0) {
             *reason = "Capture on " + m_device + " stopped: " + pcap_geterr(m_handle);
             return HelperProtocol::CaptureEnded;
         }
+        if (taken == 0 && (waits[1].revents & POLLERR))
+            clearSocketError(); // the adapter went down: wait, rather than wake at once again
         if (!out.flush())
             break;
     }
@@ -168,6 +185,20 @@ bool LiveCapture::drain(RecordWriter& out)
         if (ready < 0 && errno != EINTR)
             return false;
     }
+}
+
+// By its index, which a rename keeps: a name can be given to another adapter.
+bool LiveCapture::adapterGone() const
+{
+    char name[IF_NAMESIZE];
+    return m_ifindex != 0 && !if_indextoname(m_ifindex, name) && errno == ENXIO;
+}
+
+void LiveCapture::clearSocketError()
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(pcap_get_selectable_fd(m_handle), SOL_SOCKET, SO_ERROR, &error, &length);
 }
 
 bool LiveCapture::kernelCounts(std::uint64_t* received, std::uint64_t* dropped)

@@ -37,10 +37,13 @@ public:
 private:
     int dispatch(RecordWriter& out);
     bool drain(RecordWriter& out);
+    bool adapterGone() const;
+    void clearSocketError();
     bool kernelCounts(std::uint64_t* received, std::uint64_t* dropped);
 
     pcap* m_handle = nullptr;
     std::string m_device;
+    unsigned m_ifindex = 0;             // 0 for the pseudo-device "any", which cannot go away
     std::uint64_t m_receivedBefore = 0; // unfiltered packets from before the filter applied
     std::uint64_t m_droppedBefore = 0;
 };
