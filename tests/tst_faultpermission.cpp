@@ -24,6 +24,17 @@ struct Outcome
     QStringList lines;
 };
 
+// A capability that is set but cannot take effect: the refusal, then why, and no setcap advice.
+void verifyExplainedWithoutSetcap(const Outcome& outcome, const char* why)
+{
+    const QString all = outcome.lines.join('\n');
+    QCOMPARE(outcome.exitCode, 1);
+    QVERIFY2(outcome.lines.value(0).startsWith("No permission to capture on lo ("),
+             qPrintable(all));
+    QVERIFY2(outcome.lines.value(1).contains(why), qPrintable(all));
+    QVERIFY2(!all.contains("setcap"), qPrintable(all));
+}
+
 QString findTool(const QString& name)
 {
     // setcap lives in sbin, which a plain user's PATH may leave out.
@@ -150,13 +161,7 @@ void tst_FaultPermission::capabilityKeptFromEffectIsExplained()
 {
     if (!m_granted)
         QSKIP("the helper's copy holds no file capability here (see captureRawIsEnough)");
-    const Outcome outcome = runAsNobody({"--no-new-privs"});
-    const QString all = outcome.lines.join('\n');
-    QCOMPARE(outcome.exitCode, 1);
-    QVERIFY2(outcome.lines.value(0).startsWith("No permission to capture on lo ("),
-             qPrintable(all));
-    QVERIFY2(outcome.lines.value(1).contains("no-new-privileges"), qPrintable(all));
-    QVERIFY2(!all.contains("setcap"), qPrintable(all));
+    verifyExplainedWithoutSetcap(runAsNobody({"--no-new-privs"}), "no-new-privileges");
 }
 
 // bin/kinto_capturecheck and libexec/kintosniffer/kintosniffer-capture under root, runnable by
@@ -198,13 +203,8 @@ void tst_FaultPermission::nosuidMountIsExplained()
     if (!grant(root + "/libexec/kintosniffer/kintosniffer-capture"))
         QSKIP("this tmpfs takes no file capabilities");
     QVERIFY(mount.makeNoSuid());
-    const Outcome outcome = runAsNobody({}, root + "/bin/kinto_capturecheck");
-    const QString all = outcome.lines.join('\n');
-    QCOMPARE(outcome.exitCode, 1);
-    QVERIFY2(outcome.lines.value(0).startsWith("No permission to capture on lo ("),
-             qPrintable(all));
-    QVERIFY2(outcome.lines.value(1).contains("mounted nosuid"), qPrintable(all));
-    QVERIFY2(!all.contains("setcap"), qPrintable(all));
+    verifyExplainedWithoutSetcap(runAsNobody({}, root + "/bin/kinto_capturecheck"),
+                                 "mounted nosuid");
 }
 
 QTEST_GUILESS_MAIN(tst_FaultPermission)
