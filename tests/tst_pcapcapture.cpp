@@ -314,9 +314,9 @@ void tst_PcapCapture::stopDeliversEverythingTheHelperCounted()
 
     const QByteArray out = helper.readAllStandardOutput();
     SavefileReader reader;
-    QVERIFY(reader.readHeader(QByteArrayView(out).first(SavefileReader::HeaderBytes)));
+    QVERIFY(reader.readHeader(QByteArrayView(out).first(HelperProtocol::FileHeaderBytes)));
     PacketBatch batch;
-    const QByteArrayView records = QByteArrayView(out).sliced(SavefileReader::HeaderBytes);
+    const QByteArrayView records = QByteArrayView(out).sliced(HelperProtocol::FileHeaderBytes);
     QCOMPARE(reader.readRecords(records, batch), records.size());
     const CaptureStats stats =
         HelperErrors::statsFrom(QString::fromLocal8Bit(helper.readAllStandardError()));
@@ -367,7 +367,7 @@ void tst_PcapCapture::helperWhoseReaderIsGoneCountsTheLoss()
     QProcess helper;
     QProcess reader; // takes the header and goes
     helper.setStandardOutputProcess(&reader);
-    reader.start("head", {"-c", QString::number(SavefileReader::HeaderBytes)});
+    reader.start("head", {"-c", QString::number(HelperProtocol::FileHeaderBytes)});
     helper.start(PcapCapture::helperPath(),
                  {"--interface", "lo", "--filter", QString("udp port %1").arg(port)});
     QVERIFY(reader.waitForFinished(10000));

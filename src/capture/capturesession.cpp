@@ -17,7 +17,7 @@ namespace {
 constexpr auto StopTimeout = std::chrono::seconds(2);
 // Each read takes up to this much; it holds the largest record with room to spare.
 constexpr qsizetype ReadBytes = qsizetype(1) << 20;
-static_assert(ReadBytes > SavefileReader::RecordHeaderBytes + HelperProtocol::SnapshotLength);
+static_assert(ReadBytes > HelperProtocol::RecordHeaderBytes + HelperProtocol::SnapshotLength);
 
 } // namespace
 
@@ -48,7 +48,7 @@ QString CaptureSession::startHelper(const QString& filter, int timeoutMs)
                                       QLatin1String(HelperProtocol::FilterOption), filter});
     if (spawnError != 0)
         return HelperErrors::cannotRun(m_helperPath, spawnError);
-    char header[SavefileReader::HeaderBytes];
+    char header[HelperProtocol::FileHeaderBytes];
     if (!m_helper.readOutput(header, sizeof header, timeoutMs)) {
         if (m_helper.outputEnded())
             return helperEnded();

@@ -7,9 +7,6 @@
 
 namespace {
 
-constexpr quint32 MicrosecondMagic = 0xa1b2c3d4;
-constexpr quint32 NanosecondMagic = 0xa1b23c4d;
-
 quint32 word(const char* at)
 {
     quint32 value;
@@ -21,12 +18,12 @@ quint32 word(const char* at)
 
 bool SavefileReader::readHeader(QByteArrayView header)
 {
-    if (header.size() != HeaderBytes)
+    if (header.size() != HelperProtocol::FileHeaderBytes)
         return false;
     const quint32 magic = word(header.data());
-    if (magic != MicrosecondMagic && magic != NanosecondMagic)
+    if (magic != HelperProtocol::MicrosecondMagic && magic != HelperProtocol::NanosecondMagic)
         return false;
-    m_fractionsPerMicrosecond = magic == NanosecondMagic ? 1000 : 1;
+    m_fractionsPerMicrosecond = magic == HelperProtocol::NanosecondMagic ? 1000 : 1;
     m_snapshotLength = word(header.data() + 16);
     // More than the helper ever asks for is a broken stream: a record that long could not be
     // held by the window's read buffer and would never complete.
@@ -38,16 +35,17 @@ qsizetype SavefileReader::readRecords(QByteArrayView bytes, PacketBatch& batch) 
     const char* const begin = bytes.data();
     const char* const end = begin + bytes.size();
     const char* at = begin;
-    while (end - at >= RecordHeaderBytes) {
+    while (end - at >= HelperProtocol::RecordHeaderBytes) {
         const quint32 captured = word(at + 8);
         // Each bound keeps a corrupt length from reading past the buffer or asking for gigabytes.
         if (captured > m_snapshotLength || m_fractionsPerMicrosecond == 0)
             return -1;
-        if (end - at - RecordHeaderBytes < qsizetype(captured))
+        if (end - at - HelperProtocol::RecordHeaderBytes < qsizetype(captured))
             break;
         const qint64 timeUs = qint64(word(at)) * 1000000 + word(at + 4) / m_fractionsPerMicrosecond;
-        batch.append(timeUs, word(at + 12), QByteArrayView(at + RecordHeaderBytes, captured));
-        at += RecordHeaderBytes + captured;
+        batch.append(timeUs, word(at + 12),
+                     QByteArrayView(at + HelperProtocol::RecordHeaderBytes, captured));
+        at += HelperProtocol::RecordHeaderBytes + captured;
     }
     return at - begin;
 }

@@ -11,9 +11,6 @@ class PacketBatch;
 class SavefileReader
 {
 public:
-    static constexpr qsizetype HeaderBytes = 24;
-    static constexpr qsizetype RecordHeaderBytes = 16;
-
     // Takes the file header; false when it is not a savefile this machine wrote or announces a
     // snapshot length beyond the capture helper's.
     bool readHeader(QByteArrayView header);

@@ -225,12 +225,6 @@ QString CaptureLog::write(const QString& fileName)
     }
 }
 
-QString CaptureLog::write(const PacketListModel& model, const QString& fileName)
-{
-    const auto buffer = std::make_unique_for_overwrite<char[]>(size_t(BufferBytes));
-    return CaptureLog(model.store(), model.rowCount(), buffer.get()).write(fileName);
-}
-
 QString CaptureLog::defaultFileName(const QString& directory, const QDateTime& now)
 {
     return directory + QStringLiteral("/KintoCapturelog") +

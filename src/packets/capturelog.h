@@ -35,9 +35,6 @@ public:
     bool wasCanceled() const { return m_canceled; }
     qsizetype rowsWritten() const { return m_rowsWritten.load(std::memory_order_relaxed); }
 
-    // Every row of the list, written at once.
-    static QString write(const PacketListModel& model, const QString& fileName);
-
     // The name proposed for a new log: the directory as given, then "/KintoCapturelog", the
     // date as yyMMdd, the 24-hour time as HHmm and ".csv".
     static QString defaultFileName(const QString& directory, const QDateTime& now);

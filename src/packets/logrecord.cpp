@@ -64,13 +64,6 @@ char* LogRecord::write(char* out, const Fields& fields)
     return w;
 }
 
-void LogRecord::append(QByteArray& out, const Fields& fields)
-{
-    const qsizetype start = out.size();
-    out.resize(start + room(fields));
-    out.truncate(write(out.data() + start, fields) - out.constData());
-}
-
 QByteArray LogRecord::bytes(QStringView text)
 {
     QByteArray out(text.size(), Qt::Uninitialized);

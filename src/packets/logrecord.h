@@ -18,7 +18,6 @@ public:
     // The fields quoted and comma-separated, ended by CR LF; every CR LF pair of the last field
     // becomes "{New Line}" so that a message stays on one line. Returns the end of the record.
     static char* write(char* out, const Fields& fields);
-    static void append(QByteArray& out, const Fields& fields);
 
     // A text as the log holds it: codes up to 255 keep their value, so decoded packet bytes go
     // back out unchanged; any other character has no byte and becomes '?'.

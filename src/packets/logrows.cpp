@@ -55,15 +55,7 @@ QByteArrayView LogRows::dateText(qint64 timeUs)
 
 QByteArrayView LogRows::decoded(qsizetype row, MessageType* type)
 {
-    const QByteArrayView packet = m_store.bytes(row);
-    const qsizetype need = DecodedRoom(packet.size());
-    if (need <= ScratchBytes)
-        return DecodePacketMessage(packet, type, m_scratch);
-    if (need > m_longerRoom) {
-        m_longer = std::make_unique_for_overwrite<char[]>(size_t(need));
-        m_longerRoom = need;
-    }
-    return DecodePacketMessage(packet, type, m_longer.get());
+    return DecodePacketMessage(m_store.bytes(row), type, m_scratch);
 }
 
 void LogRows::load(qsizetype row)

@@ -6,8 +6,6 @@
 
 #include <QByteArray>
 
-#include <memory>
-
 class PacketStore;
 
 // The records of a store's rows, as the list shows them: number, date, size, type and data.
@@ -17,12 +15,10 @@ class PacketStore;
 class LogRows
 {
 public:
-    // The capture helper's snapshot length: no captured packet is longer.
-    static constexpr qsizetype LongestPacket = 262144;
-    // Room for the decoded text of any captured packet.
-    static constexpr qsizetype ScratchBytes = DecodedRoom(LongestPacket);
+    // Room for the decoded text of any packet the store holds.
+    static constexpr qsizetype ScratchBytes = DecodedRoomForAnyPacket;
 
-    // scratch holds ScratchBytes; a longer packet gets room of its own.
+    // scratch holds ScratchBytes.
     LogRows(const PacketStore& store, char* scratch);
     ~LogRows();
 
@@ -45,6 +41,4 @@ private:
     qint64 m_second;
     QByteArray m_date;
     char* const m_scratch;
-    std::unique_ptr<char[]> m_longer;
-    qsizetype m_longerRoom = 0;
 };

@@ -1,7 +1,13 @@
 #include "packetbatch.h"
 
+#include "helperprotocol.h"
+
 void PacketBatch::append(qint64 timeUs, quint32 size, QByteArrayView data)
 {
+    // The capture never hands over more than its snapshot length; what the list and the log
+    // decode is sized for that.
+    if (data.size() > HelperProtocol::SnapshotLength)
+        data.truncate(HelperProtocol::SnapshotLength);
     // Bytes first: when memory runs out the batch is left as it was or with bytes no entry
     // refers to, never with an entry past its bytes.
     const qsizetype offset = qsizetype(m_bytes.size());

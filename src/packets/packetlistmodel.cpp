@@ -8,7 +8,10 @@
 #include <malloc.h>
 #endif
 
-PacketListModel::PacketListModel(QObject* parent) : QAbstractTableModel(parent) {}
+PacketListModel::PacketListModel(QObject* parent)
+    : QAbstractTableModel(parent),
+      m_scratch(std::make_unique_for_overwrite<char[]>(size_t(DecodedRoomForAnyPacket)))
+{}
 
 int PacketListModel::rowCount(const QModelIndex& parent) const
 {
@@ -52,10 +55,11 @@ const PacketListModel::Decoded& PacketListModel::decoded(int row) const
 {
     Decoded& slot = m_cache[size_t(row) % m_cache.size()];
     if (slot.row != row) {
-        PacketMessage message = DecodePacketMessage(m_store.bytes(row));
+        // The same bytes as the log's: every character is below 256.
+        const QByteArrayView data =
+            DecodePacketMessage(m_store.bytes(row), &slot.type, m_scratch.get());
         slot.row = row;
-        slot.type = message.type;
-        slot.data = std::move(message.data);
+        slot.data = QString::fromLatin1(data);
     }
     return slot;
 }

@@ -7,6 +7,7 @@
 #include <QAbstractTableModel>
 
 #include <array>
+#include <memory>
 
 class PacketBatch;
 
@@ -59,4 +60,6 @@ private:
     DateTimeText m_dateText;
     // The view asks for the same few rows again and again while it paints.
     mutable std::array<Decoded, 128> m_cache;
+    // The decoder's room for any packet, so that no row allocates for it.
+    const std::unique_ptr<char[]> m_scratch;
 };

@@ -1,13 +1,11 @@
 #include "payloaddecoder.h"
 
-#include <QVarLengthArray>
-
 #include <array>
 #include <cstring>
 
 // Every packet of the list and of the log passes through DecodePacketMessage, so the work is
-// done on plain buffers: a packet's hex digits are kept as their values (0-15) rather than as
-// characters, and the decoded text is written into storage allocated once.
+// done on the caller's buffer: a packet's hex digits are written there as their values (0-15)
+// rather than as characters, and the decoded text then replaces them in place.
 
 namespace {
 
@@ -205,15 +203,6 @@ qsizetype writeDigits(QByteArrayView bytes, Digit* out, const DigitTable<Digit>&
     return w - out;
 }
 
-using ValueBuffer = QVarLengthArray<quint8, 2048>;
-
-ValueDigits valueDigits(QByteArrayView bytes, ValueBuffer& buffer)
-{
-    buffer.resize(bytes.size() * 2);
-    const qsizetype n = writeDigits(bytes, buffer.data(), ValueTable);
-    return {buffer.constData(), n};
-}
-
 template <typename Char> MessageType messageType(const Char* decodedText, qsizetype length)
 {
     if (length < 3)
@@ -246,24 +235,12 @@ QString DecodePayload(QStringView hexText)
     return decode(TextDigits{hexText.utf16(), hexText.size()});
 }
 
-PacketMessage DecodePacketMessage(QByteArrayView bytes)
-{
-    ValueBuffer buffer;
-    const ValueDigits digits = valueDigits(bytes, buffer);
-    const qsizetype start = messageStart(digits);
-    if (start < 0)
-        return {};
-    QVarLengthArray<char16_t, 2048> text(decodedRoom(start, digits.n));
-    const qsizetype length = decodeInto(digits, start, text.data()) - text.data();
-    const QStringView decoded(text.constData(), length);
-    return {messageType(text.constData(), length),
-            length > 3 ? decoded.sliced(3).toString() : QString()};
-}
-
 QByteArrayView DecodePacketMessage(QByteArrayView bytes, MessageType* type, char* buffer)
 {
-    ValueBuffer digits;
-    const ValueDigits values = valueDigits(bytes, digits);
+    // Each step of the decoding reads two digits and writes at most two characters, so the
+    // text never overtakes the digits it is made from: both share the buffer.
+    auto* digits = reinterpret_cast<quint8*>(buffer);
+    const ValueDigits values{digits, writeDigits(bytes, digits, ValueTable)};
     const qsizetype start = messageStart(values);
     const qsizetype length = start < 0 ? 0 : decodeInto(values, start, buffer) - buffer;
     *type = messageType(buffer, length);

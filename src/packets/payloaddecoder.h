@@ -1,5 +1,7 @@
 #pragma once
 
+#include "helperprotocol.h"
+
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
@@ -22,24 +24,18 @@ QString HexText(QByteArrayView bytes);
 // Empty when neither marker gives a start position.
 QString DecodePayload(QStringView hexText);
 
-// The packet list, and through it the capture log: the message type and the data text (the
-// decoded text without its first three characters), decoded straight from the bytes with the
-// same result as DecodePayload(HexText(bytes)), without building the hex text as a QString.
-struct PacketMessage
-{
-    MessageType type = MessageType::Message;
-    QString data;
-};
-PacketMessage DecodePacketMessage(QByteArrayView bytes);
-
-// The capture log: the same message type and data text, the text as one byte per character
-// (every decoded character is below 256), made in buffer, which needs room for
-// DecodedRoom(bytes.size()) bytes.
+// The packet list and the capture log: the message type and the data text (the decoded text
+// without its first three characters), decoded straight from the bytes with the same result as
+// DecodePayload(HexText(bytes)). The text is one byte per character (every decoded character
+// is below 256), made in buffer, which needs room for DecodedRoom(bytes.size()) bytes; nothing
+// is allocated.
 QByteArrayView DecodePacketMessage(QByteArrayView bytes, MessageType* type, char* buffer);
 constexpr qsizetype DecodedRoom(qsizetype packetBytes)
 {
     return 2 * packetBytes + 2; // a line break is two characters; an odd digit count adds one
 }
+// Room for any packet the list holds: none is longer than the capture's snapshot length.
+constexpr qsizetype DecodedRoomForAnyPacket = DecodedRoom(HelperProtocol::SnapshotLength);
 
 // "Advertise", "I'm here", "I'm gone", "License" or "Message", as the list and the log show it.
 QString messageTypeName(MessageType type);

@@ -20,7 +20,6 @@ public:
 
     void setModel(QAbstractItemModel* model) override;
     QHeaderView* header() const { return m_header; }
-    int rowHeight() const { return m_rowHeight; }
     int firstVisibleRow() const;
     // Rows that fit the viewport whole.
     int pageRows() const;

@@ -48,9 +48,9 @@ void checkDecoded(const QString& decoded)
 
 void checkListDecode(QByteArrayView bytes)
 {
-    const PacketMessage message = DecodePacketMessage(bytes);
+    const ReferenceDecoder::Message message = ReferenceDecoder::programsMessage(bytes);
     const ReferenceDecoder::Message reference = ReferenceDecoder::decodePacket(bytes);
-    require(messageTypeName(message.type) == reference.type, "the list's type is the reference's");
+    require(message.type == reference.type, "the list's type is the reference's");
     require(message.data == reference.data, "the list's data text is the reference's");
 }
 

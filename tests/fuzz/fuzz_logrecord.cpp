@@ -9,6 +9,7 @@
 #include "packetbatch.h"
 #include "packetlistmodel.h"
 #include "payloaddecoder.h"
+#include "referencedecoder.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -75,8 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fields[i] = fieldText(input.ConsumeRandomLengthString(), utf16Fields & (1u << i));
     const std::string rest = input.ConsumeRemainingBytesAsString();
     // Either the data text of a decoded packet, as the list shows it, or any text at all.
-    fields[LogRecord::FieldCount - 1] = decodedData ? DecodePacketMessage(QByteArrayView(rest)).data
-                                                    : fieldText(rest, utf16Fields & 0x80);
+    fields[LogRecord::FieldCount - 1] =
+        decodedData ? ReferenceDecoder::programsMessage(QByteArrayView(rest)).data
+                    : fieldText(rest, utf16Fields & 0x80);
 
     // Records are appended to what the log holds already; that must stay as it was.
     const QByteArray before = "\"1\",\"earlier\",\"7\",\"Message\",\"x\"\r\n";
@@ -85,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     LogRecord::Fields record;
     for (int i = 0; i < LogRecord::FieldCount; ++i)
         record[i] = bytes[i] = LogRecord::bytes(fields[i]);
-    LogRecord::append(out, record);
+    out.resize(before.size() + LogRecord::room(record));
+    out.truncate(LogRecord::write(out.data() + before.size(), record) - out.constData());
 
     require(out.startsWith(before), "earlier records stay unchanged");
     require(out.sliced(before.size()) == plainRecord(fields), "the record follows the format");

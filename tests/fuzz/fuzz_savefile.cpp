@@ -5,6 +5,7 @@
 // refuses) must be refused in every cutting at the same record, and what is left over is the
 // record the stream ended in. AddressSanitizer catches any read past the bytes given.
 
+#include "helperprotocol.h"
 #include "packetbatch.h"
 #include "savefilereader.h"
 
@@ -29,17 +30,17 @@ void require(bool holds, const char* what)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size < 1 + std::size_t(SavefileReader::HeaderBytes))
+    if (size < 1 + std::size_t(HelperProtocol::FileHeaderBytes))
         return 0;
     const std::size_t piece = std::size_t(data[0]) + 1;
     const char* stream = reinterpret_cast<const char*>(data + 1);
     const qsizetype length = qsizetype(size - 1);
 
     SavefileReader reader;
-    if (!reader.readHeader(QByteArrayView(stream, SavefileReader::HeaderBytes)))
+    if (!reader.readHeader(QByteArrayView(stream, HelperProtocol::FileHeaderBytes)))
         return 0;
-    const QByteArrayView records(stream + SavefileReader::HeaderBytes,
-                                 length - SavefileReader::HeaderBytes);
+    const QByteArrayView records(stream + HelperProtocol::FileHeaderBytes,
+                                 length - HelperProtocol::FileHeaderBytes);
 
     PacketBatch whole;
     const qsizetype usedWhole = reader.readRecords(records, whole);

@@ -1,5 +1,9 @@
 #include "referencedecoder.h"
 
+#include "payloaddecoder.h"
+
+#include <vector>
+
 namespace ReferenceDecoder {
 
 namespace {
@@ -73,6 +77,14 @@ Message classify(const QString& decodedText)
 Message decodePacket(QByteArrayView bytes)
 {
     return classify(decodePayload(hexText(bytes)));
+}
+
+Message programsMessage(QByteArrayView bytes)
+{
+    std::vector<char> room(size_t(DecodedRoom(bytes.size())));
+    MessageType type;
+    const QByteArrayView data = DecodePacketMessage(bytes, &type, room.data());
+    return {messageTypeName(type), QString::fromLatin1(data)};
 }
 
 } // namespace ReferenceDecoder

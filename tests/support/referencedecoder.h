@@ -19,4 +19,8 @@ QString decodePayload(const QString& hexText);
 Message classify(const QString& decodedText);
 Message decodePacket(QByteArrayView bytes); // classify(decodePayload(hexText(bytes)))
 
+// What the program's own decoder makes of a packet for the list and the log, in the same terms,
+// decoded in no more room than it asks for.
+Message programsMessage(QByteArrayView bytes);
+
 } // namespace ReferenceDecoder

@@ -1,5 +1,10 @@
 #include "testfiles.h"
 
+#include "capturelog.h"
+#include "packetlistmodel.h"
+
+#include <memory>
+
 #include <QFile>
 
 QByteArray readAll(const QString& fileName)
@@ -12,4 +17,10 @@ bool writeFile(const QString& fileName, const QByteArray& content)
 {
     QFile file(fileName);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QString writeLog(const PacketListModel& model, const QString& fileName)
+{
+    const auto buffer = std::make_unique_for_overwrite<char[]>(size_t(CaptureLog::BufferBytes));
+    return CaptureLog(model.store(), model.rowCount(), buffer.get()).write(fileName);
 }

@@ -1,5 +1,7 @@
 #include "recordwriter.h"
 
+#include "helperprotocol.h"
+
 #include <pcap/pcap.h>
 
 #include <cerrno>
@@ -10,7 +12,8 @@ namespace {
 
 // Holds the largest record many times over: one write per batch libpcap hands over.
 constexpr std::size_t BufferBytes = std::size_t(1) << 20;
-constexpr std::size_t RecordHeaderBytes = 16;
+constexpr std::size_t RecordHeaderBytes = HelperProtocol::RecordHeaderBytes;
+static_assert(sizeof(pcap_file_header) == HelperProtocol::FileHeaderBytes);
 
 void put32(char* at, std::uint32_t value)
 {
@@ -31,7 +34,7 @@ RecordWriter::RecordWriter(int fd) : m_fd(fd), m_buffer(BufferBytes) {}
 bool RecordWriter::writeHeader(int linkType, int snapshotLength)
 {
     pcap_file_header header{};
-    header.magic = 0xa1b2c3d4; // microseconds
+    header.magic = HelperProtocol::MicrosecondMagic;
     header.version_major = PCAP_VERSION_MAJOR;
     header.version_minor = PCAP_VERSION_MINOR;
     header.snaplen = bpf_u_int32(snapshotLength);

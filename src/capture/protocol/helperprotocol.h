@@ -35,7 +35,15 @@ enum Exit : int {
     EndedFromOutside = 10, // a signal from someone other than the window stopped the capture
 };
 
-// The largest loopback frame fits whole. The window refuses a stream that announces more.
+// The pcap savefile as the helper writes it and the window reads it: a file header, then per
+// packet a record header of four native-order words (seconds, microseconds, captured length,
+// wire length) and the captured bytes.
+constexpr std::uint32_t MicrosecondMagic = 0xa1b2c3d4;
+constexpr std::uint32_t NanosecondMagic = 0xa1b23c4d; // read too: tcpdump -w can write it
+constexpr int FileHeaderBytes = 24;
+constexpr int RecordHeaderBytes = 16;
+// The largest loopback frame fits whole; no packet the window holds is longer. The window
+// refuses a stream that announces more.
 constexpr int SnapshotLength = 262144;
 // The packed ring (TPACKET_V3): small packets take about a hundred bytes each.
 constexpr int BufferBytes = 16 << 20;
