@@ -123,23 +123,33 @@ void tst_LogExport::defaultNameLiesBesideTheExecutable_data()
     using Failure = UnwritableLog::Failure;
     QTest::addColumn<bool>("writable");
     QTest::addColumn<Failure>("failure");
-    QTest::newRow("build tree") << true << Failure::MissingDirectory;
-    QTest::newRow("read-only file system") << false << Failure::ReadOnlyMountNewName;
-    QTest::newRow("no such directory") << false << Failure::MissingDirectory;
+    QTest::addColumn<bool>("documents"); // whether the user has a documents folder
+    QTest::newRow("build tree") << true << Failure::MissingDirectory << true;
+    QTest::newRow("read-only file system") << false << Failure::ReadOnlyMountNewName << true;
+    QTest::newRow("no such directory, no documents") << false << Failure::MissingDirectory << false;
 }
 
 void tst_LogExport::defaultNameLiesBesideTheExecutable()
 {
     QFETCH(bool, writable);
     QFETCH(UnwritableLog::Failure, failure);
+    QFETCH(bool, documents);
     if (!writable) {
         const UnwritableLog place(failure);
         if (!place.error().isEmpty())
             QSKIP(qPrintable(place.error()));
-        const QString documents =
-            QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        const QString expected = QFileInfo(documents).isDir() ? documents : QDir::homePath();
-        QCOMPARE(LogExport::proposedDirectory(QFileInfo(place.fileName()).path()), expected);
+        QTemporaryDir home;
+        // The folders of a user whose home is this one, with no folder settings of her own.
+        const QByteArray realHome = qgetenv("HOME");
+        const QByteArray realConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(".config")));
+        if (documents)
+            QVERIFY(QDir(home.path()).mkdir("Documents"));
+        const QString proposed = LogExport::proposedDirectory(QFileInfo(place.fileName()).path());
+        qputenv("HOME", realHome);
+        realConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", realConfig);
+        QCOMPARE(proposed, documents ? home.filePath("Documents") : home.path());
         return;
     }
 

@@ -9,8 +9,15 @@
 
 namespace {
 
-// Beyond this many cells asked for, the kept ones are let go and made anew when asked again.
+// Beyond this many cells asked for, the kept ones are let go and made anew when asked again,
+// so that a reader walking millions of rows costs bounded memory.
 constexpr int KeptCells = 4096;
+
+// A cell's child number, counted wide: the column headers are row -1, the first children.
+qint64 place(int row, int column, int columns)
+{
+    return (qint64(row) + 1) * columns + column;
+}
 
 QAccessibleInterface* packetListFactory(const QString& className, QObject* object)
 {
@@ -42,8 +49,16 @@ PacketListView* PacketListAccessible::view() const
 
 void PacketListAccessible::forgetCells() const
 {
-    for (const QAccessible::Id id : std::as_const(m_cells))
+    for (const QAccessible::Id id : std::as_const(m_cells)) {
+        // A screen reader may hold the cell: it is told the cell is gone while the cell can
+        // still say where it was, and asks the table again when it comes back.
+        if (QAccessibleInterface* cell = QAccessible::accessibleInterface(id);
+            cell && cell->isValid()) {
+            QAccessibleEvent gone(cell, QAccessible::ObjectDestroyed);
+            QAccessible::updateAccessibility(&gone);
+        }
         QAccessible::deleteAccessibleInterface(id);
+    }
     m_cells.clear();
 }
 
@@ -51,7 +66,7 @@ QAccessibleInterface* PacketListAccessible::cell(int row, int column) const
 {
     if (row < -1 || row >= rowCount() || column < 0 || column >= columnCount())
         return nullptr;
-    const int index = childIndex(row, column, columnCount());
+    const qint64 index = place(row, column, columnCount());
     const auto kept = m_cells.constFind(index);
     if (kept != m_cells.constEnd())
         return QAccessible::accessibleInterface(*kept);
@@ -76,7 +91,7 @@ int PacketListAccessible::columnCount() const
 
 int PacketListAccessible::childCount() const
 {
-    const qint64 count = (qint64(rowCount()) + 1) * columnCount();
+    const qint64 count = place(rowCount(), 0, columnCount());
     return int(std::min<qint64>(count, std::numeric_limits<int>::max()));
 }
 
@@ -93,7 +108,9 @@ int PacketListAccessible::indexOfChild(const QAccessibleInterface* child) const
     const auto* cell = dynamic_cast<const PacketCellAccessible*>(child);
     if (!cell || !cell->isValid())
         return -1;
-    return childIndex(cell->rowIndex(), cell->columnIndex(), columnCount());
+    // Past what an int numbers (hundreds of millions of rows) a cell is reached through cellAt().
+    const qint64 index = place(cell->rowIndex(), cell->columnIndex(), columnCount());
+    return index <= std::numeric_limits<int>::max() ? int(index) : -1;
 }
 
 QAccessibleInterface* PacketListAccessible::childAt(int x, int y) const

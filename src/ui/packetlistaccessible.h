@@ -14,8 +14,6 @@ class PacketListAccessible : public QAccessibleWidget, public QAccessibleTableIn
 public:
     // Makes Qt answer with this interface for every PacketListView; once is enough.
     static void install();
-    // The child number of a cell; the column headers are row -1, the first children.
-    static int childIndex(int row, int column, int columns) { return (row + 1) * columns + column; }
 
     explicit PacketListAccessible(PacketListView* view);
     ~PacketListAccessible() override;
@@ -57,5 +55,6 @@ public:
 private:
     void forgetCells() const;
 
-    mutable QHash<int, QAccessible::Id> m_cells; // by child number, only those asked for
+    // By place (child number, counted wide), only those asked for.
+    mutable QHash<qint64, QAccessible::Id> m_cells;
 };

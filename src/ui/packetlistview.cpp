@@ -234,10 +234,14 @@ void PacketListView::currentChanged(const QModelIndex& current, const QModelInde
 {
     QAbstractItemView::currentChanged(current, previous);
     if (QAccessible::isActive() && current.isValid() && hasFocus()) {
-        QAccessibleEvent event(this, QAccessible::Focus);
-        event.setChild(PacketListAccessible::childIndex(current.row(), current.column(),
-                                                        model()->columnCount(rootIndex())));
-        QAccessible::updateAccessibility(&event);
+        // Named by its cell rather than a child number, which an int cannot hold for every row.
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(this);
+        QAccessibleTableInterface* table = list ? list->tableInterface() : nullptr;
+        if (QAccessibleInterface* cell =
+                table ? table->cellAt(current.row(), current.column()) : nullptr) {
+            QAccessibleEvent event(cell, QAccessible::Focus);
+            QAccessible::updateAccessibility(&event);
+        }
     }
 }
 
