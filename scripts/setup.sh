@@ -16,6 +16,7 @@ packages=(
     dpkg-dev                           # the Debian package (dpkg-shlibdeps)
     lintian                            # Debian's own checks of the package (install test)
     xvfb xdotool libcap2-bin passwd    # install test (a desktop, a person's input, getcap, useradd)
+    dbus-daemon procps                 # install test (each session's own bus, the users' processes)
 )
 
 missing=()

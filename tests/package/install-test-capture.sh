@@ -27,7 +27,8 @@ start_display() {
 }
 
 # Starts the installed program as the given user on that display; more arguments are settings
-# of its environment (NAME=VALUE).
+# of its environment (NAME=VALUE). The program runs under a session bus of its own, as on a
+# desktop: without one, a machine with dbus-x11 starts a bus for it that outlives it.
 start_program() {
     local user=$1
     shift
@@ -37,8 +38,8 @@ start_program() {
     chown "$member:" "$work/logs"
     log=$work/program-$user.log
     spawn_in_ns "$work/session.pid" runuser -u "$user" -- env DISPLAY="$display" \
-        XDG_RUNTIME_DIR="$work/runtime-$user" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "$@" "$program" \
-        >"$log" 2>&1 </dev/null
+        XDG_RUNTIME_DIR="$work/runtime-$user" QT_QPA_PLATFORM=xcb LANG=C.UTF-8 "$@" \
+        dbus-run-session -- "$program" >"$log" 2>&1 </dev/null
     session_pids=("${pids[@]: -2}")
 }
 
@@ -48,7 +49,7 @@ start_session() {
 
 # Without an adapter chosen at start-up the program asks for one first.
 dismiss_adapter_question() {
-    wait_until 30 window_count_is '^Kinto Sniffer$' 2 || {
+    wait_until 60 window_count_is '^Kinto Sniffer$' 2 || {
         fail "no main window and question 'Select adapter from list': $(cat "$log")"
         return 1
     }
@@ -62,7 +63,7 @@ dismiss_adapter_question() {
     program_pid=$(x getwindowpid "$main")
     pids+=("$program_pid")
     x windowfocus --sync "$question" key Return
-    wait_until 10 window_count_is '^Kinto Sniffer$' 1 || fail "the question stays open"
+    wait_until 30 window_count_is '^Kinto Sniffer$' 1 || fail "the question stays open"
 }
 
 # Walks the adapter drop-down from its first entry, starting capture on each, until the
@@ -76,7 +77,7 @@ choose_loopback() {
     x key Down Up Up Up Up Up Up Up Up Up Up
     for entry in 1 2 3 4 5 6 7 8; do
         x key ctrl+g
-        wait_until 10 capturing || {
+        wait_until 30 capturing || {
             fail "Start (Ctrl+G) opened no capture on entry $entry: $(cat "$log")"
             return 1
         }
@@ -86,7 +87,7 @@ choose_loopback() {
             return 0
         fi
         x key Down # choosing another entry stops the capture
-        wait_until 10 not_capturing || return 1
+        wait_until 30 not_capturing || return 1
     done
     fail "no entry of the drop-down captures on the loopback adapter"
     return 1
@@ -99,20 +100,41 @@ send_datagrams() {
     done
 }
 
+# The program's visible windows, its menus' pop-ups included.
+program_windows() { x search --onlyvisible --pid "$program_pid" 2>/dev/null | wc -l; }
+more_program_windows() { (($(program_windows) > $1)); }
+
+# Opens the File menu and chooses its first item below the top (up from the top: its last)
+# once the menu is seen open: keys sent before it opens would go to the window.
+file_menu() {
+    local before
+    before=$(program_windows)
+    x windowfocus --sync "$main" mousemove --window "$main" 20 10 click 1
+    wait_until 30 more_program_windows "$before" || return 1
+    x key "$1" Return
+}
+
+dialog_closed() { window_count_is '^Save log as \.\.\.' 0; }
+
 # File > Save Log into the member's own directory; false while the list is still empty (the
-# program then asks nothing).
+# program then asks nothing). Each step waits for what it needs, generously for a cold machine.
 save_log() {
-    x windowfocus --sync "$main" mousemove --window "$main" 20 10 click 1 key Down Return
-    if ! wait_until 5 window_count_is '^Save log as \.\.\.' 1; then
+    file_menu Down || return 1
+    if ! wait_until 30 window_count_is '^Save log as \.\.\.' 1; then
         x key Escape
         return 1
     fi
-    local box
+    local box try
     box=$(windows '^Save log as \.\.\.')
     rm -f "$csv"
     x windowfocus --sync "$box" key ctrl+a type "$csv"
-    x key Return
-    wait_until 10 window_count_is '^Save log as \.\.\.' 0 && wait_until 10 test -s "$csv"
+    # The name field's completion may take the first Return for itself.
+    for try in 1 2 3; do
+        dialog_closed && break
+        x windowfocus --sync "$box" key Return
+        wait_until 10 dialog_closed
+    done
+    dialog_closed && wait_until 60 test -s "$csv"
 }
 
 records() {
@@ -125,7 +147,7 @@ records() {
 
 # Saves again until every datagram has its row; each save writes all rows anew.
 save_all_rows() {
-    local deadline=$((SECONDS + 60))
+    local deadline=$((SECONDS + 180))
     while ((SECONDS < deadline)); do
         save_log && (($(records) >= datagrams)) && return 0
     done
@@ -153,8 +175,11 @@ check_capture_log() {
 }
 
 exit_program() {
-    x windowfocus --sync "$main" mousemove --window "$main" 20 10 click 1 key Up Return
-    if wait_until 10 window_count_is '^Kinto Sniffer$' 0; then
+    file_menu Up || {
+        fail "the File menu did not open"
+        return
+    }
+    if wait_until 30 window_count_is '^Kinto Sniffer$' 0; then
         local rc=0 pid
         wait "${session_pids[0]}" || rc=$?
         for pid in "${session_pids[@]}" "$program_pid"; do
@@ -211,12 +236,12 @@ check_plugin_and_kill() {
         return 0
     }
     kill -KILL "$program_pid"
-    if wait_until 10 gone "$helper_id"; then
+    if wait_until 30 gone "$helper_id"; then
         pass "the capture helper ends with a window killed by SIGKILL"
     else
         fail "the capture helper $helper_id outlives the killed window"
     fi
-    wait_until 10 gone "$program_pid"
+    wait_until 30 gone "$program_pid"
     local pid
     for pid in "${session_pids[@]}" "$program_pid"; do
         forget_pid "$pid"
@@ -230,7 +255,7 @@ check_outsider_told_about_group() {
     x windowfocus --sync "$main" mousemove --window "$main" 200 $(($(geometry "$main" HEIGHT) - 44)) \
         click 1
     x key Down Up ctrl+g
-    wait_until 10 window_count_is '^Kinto Sniffer$' 2 || {
+    wait_until 30 window_count_is '^Kinto Sniffer$' 2 || {
         fail "Start showed no message to $outsider: $(cat "$log")"
         return 0
     }
@@ -246,7 +271,7 @@ check_outsider_told_about_group() {
         fail "$outsider was told: $(cat "$log")"
     fi
     x windowfocus --sync "$box" key Return
-    wait_until 10 window_count_is '^Kinto Sniffer$' 1 || fail "the message stays open"
+    wait_until 30 window_count_is '^Kinto Sniffer$' 1 || fail "the message stays open"
     exit_program
 }
 

@@ -30,25 +30,38 @@ netns=kintotest-$$
 datagrams=5
 payload_prefix='***[kinto install test '
 
+work=$(mktemp -d /tmp/kinto-install-test.XXXXXX)
+chmod 755 "$work"
+
+source "$here/install-test-lib.sh"
+source "$here/install-test-users.sh"
+source "$here/install-test-capture.sh"
+
+# A user left by an earlier run that was killed carries the test's mark and is removed; any
+# other user of that name is someone's and stops the test.
 for user in "$member" "$outsider"; do
     if id "$user" >/dev/null 2>&1; then
-        echo "install-test: user $user exists already; remove it first" >&2
-        exit 2
+        if ! marked_test_user "$user"; then
+            echo "install-test: user $user exists and was not made by this test; remove it first" >&2
+            rm -rf "$work"
+            exit 2
+        fi
+        echo "install-test: removing $user, left by an earlier run"
+        remove_test_user "$user" || {
+            rm -rf "$work"
+            exit 2
+        }
     fi
 done
 if dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q installed; then
     echo "install-test: $package is installed already; it is not replaced by a test" >&2
+    rm -rf "$work"
     exit 2
 fi
 
-work=$(mktemp -d /tmp/kinto-install-test.XXXXXX)
-chmod 755 "$work"
 installed=0
 created_users=()
 pids=()
-
-source "$here/install-test-lib.sh"
-source "$here/install-test-capture.sh"
 
 cleanup() {
     local rc=$?
@@ -56,7 +69,7 @@ cleanup() {
     stop_processes
     ip netns del "$netns" 2>/dev/null
     for user in "${created_users[@]}"; do
-        userdel --remove "$user" 2>/dev/null
+        remove_test_user "$user" || rc=1
     done
     if ((installed)); then
         dpkg --purge "$package" >"$work/purge.log" 2>&1 || cat "$work/purge.log"
@@ -82,7 +95,8 @@ dpkg-query -L "$package" | sort >"$work/files"
 check_installed_rights
 
 for user in "$member" "$outsider"; do
-    useradd --create-home --home-dir "$work/$user" --shell /bin/sh "$user"
+    useradd --create-home --home-dir "$work/$user" --shell /bin/sh --comment "$test_user_mark" \
+        "$user"
     created_users+=("$user")
 done
 usermod --append --groups "$group" "$member"
