@@ -17,7 +17,8 @@ TmpfsMount::TmpfsMount(const QString& directory, qint64 sizeBytes, Kind kind)
     }
     if (kind == Kind::Ext4Image) {
         const QString image = directory + QStringLiteral(".img");
-        m_mounted = QFile::resize(image, sizeBytes) &&
+        QFile file(image);
+        m_mounted = file.open(QIODevice::WriteOnly) && file.resize(sizeBytes) &&
                     QProcess::execute("mkfs.ext4", {"-q", "-F", image}) == 0 &&
                     QProcess::execute("mount", {"-o", "loop", image, directory}) == 0;
         if (!m_mounted)
