@@ -53,18 +53,9 @@ struct Harness : FakeWindow
 // As many rows as a list can count, with nothing behind them.
 struct LongestList : QAbstractTableModel
 {
-    int rowCount(const QModelIndex& parent = {}) const override
-    {
-        return parent.isValid() ? 0 : std::numeric_limits<int>::max();
-    }
-    int columnCount(const QModelIndex& parent = {}) const override
-    {
-        return parent.isValid() ? 0 : PacketListModel::ColumnCount;
-    }
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        return role == Qt::DisplayRole ? QVariant(index.row()) : QVariant();
-    }
+    int rowCount(const QModelIndex&) const override { return std::numeric_limits<int>::max(); }
+    int columnCount(const QModelIndex&) const override { return PacketListModel::ColumnCount; }
+    QVariant data(const QModelIndex& index, int) const override { return index.row(); }
 };
 
 QRect twips(int left, int top, int width, int height)
@@ -399,7 +390,7 @@ void tst_MainWindow::longestListPages()
     view.setModel(&model);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
-    const int last = model.rowCount() - 1;
+    const int last = std::numeric_limits<int>::max() - 1;
     view.setCurrentIndex(model.index(last - from, 0));
     QTest::keyClick(&view, Qt::Key(key));
     QCOMPARE(view.currentIndex().row(), last - to - pages * view.pageRows());

@@ -36,41 +36,10 @@ qint64 field(const QByteArray& text, const QByteArray& key, qint64 unit)
     return -1;
 }
 
-struct CgroupFiles
-{
-    QString root;  // where the hierarchy is mounted
-    QString path;  // the process's cgroup inside it
-    QString limit; // file names
-    QString usage;
-    QByteArray dropped; // memory.stat key of the file pages the cgroup may drop
-};
-
-// The memory controller's hierarchy the process is in: cgroup v1 names it, v2 is the one
-// with the empty controller list.
-bool memoryCgroup(CgroupFiles* files)
-{
-    for (const QByteArray& line : readAll(QStringLiteral("/proc/self/cgroup")).split('\n')) {
-        const QList<QByteArray> parts = line.split(':');
-        if (parts.size() < 3)
-            continue;
-        const QString path = QString::fromUtf8(line.mid(parts[0].size() + parts[1].size() + 2));
-        if (parts[1].split(',').contains("memory")) {
-            *files = {QStringLiteral("/sys/fs/cgroup/memory"), path,
-                      QStringLiteral("memory.limit_in_bytes"),
-                      QStringLiteral("memory.usage_in_bytes"), "total_inactive_file"};
-            return true;
-        }
-        if (parts[0] == "0" && parts[1].isEmpty())
-            *files = {QStringLiteral("/sys/fs/cgroup"), path, QStringLiteral("memory.max"),
-                      QStringLiteral("memory.current"), "inactive_file"};
-    }
-    return !files->root.isEmpty();
-}
-
 qint64 cgroupAvailable()
 {
-    CgroupFiles files;
-    if (!memoryCgroup(&files))
+    MemoryWatch::Cgroup files;
+    if (!MemoryWatch::cgroup(&files))
         return Unlimited;
     qint64 available = Unlimited;
     // A limit set on an ancestor holds for every cgroup below it.
@@ -97,4 +66,24 @@ qint64 MemoryWatch::availableBytes()
 {
     const qint64 machine = field(readAll(QStringLiteral("/proc/meminfo")), "MemAvailable:", 1024);
     return std::min(machine < 0 ? Unlimited : machine, cgroupAvailable());
+}
+
+bool MemoryWatch::cgroup(Cgroup* files)
+{
+    for (const QByteArray& line : readAll(QStringLiteral("/proc/self/cgroup")).split('\n')) {
+        const QList<QByteArray> parts = line.split(':');
+        if (parts.size() < 3)
+            continue;
+        const QString path = QString::fromUtf8(line.mid(parts[0].size() + parts[1].size() + 2));
+        if (parts[1].split(',').contains("memory")) {
+            *files = {QStringLiteral("/sys/fs/cgroup/memory"), path,
+                      QStringLiteral("memory.limit_in_bytes"),
+                      QStringLiteral("memory.usage_in_bytes"), "total_inactive_file"};
+            return true;
+        }
+        if (parts[0] == "0" && parts[1].isEmpty())
+            *files = {QStringLiteral("/sys/fs/cgroup"), path, QStringLiteral("memory.max"),
+                      QStringLiteral("memory.current"), "inactive_file"};
+    }
+    return !files->root.isEmpty();
 }

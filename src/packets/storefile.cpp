@@ -113,6 +113,8 @@ StoreFile::StoreFile(const QStringList& folders)
 
 StoreFile::~StoreFile()
 {
+    if (m_release.joinable())
+        m_release.join();
     if (m_fd >= 0)
         ::close(m_fd);
 }
@@ -143,9 +145,14 @@ StoreFile::Region StoreFile::growInMemory(qsizetype bytes)
 StoreFile::Region StoreFile::growOnDisk(qsizetype bytes)
 {
     int result;
-    do
+    do {
         result = ::fallocate(m_fd, 0, off_t(m_end), off_t(bytes));
-    while (result != 0 && errno == EINTR);
+        // The space of a file that was cleared may still be on its way back.
+        if (result != 0 && m_release.joinable() && (errno == ENOSPC || errno == EDQUOT)) {
+            m_release.join();
+            errno = EINTR;
+        }
+    } while (result != 0 && errno == EINTR);
     if (result != 0) {
         m_shortage = StoreShortage::Disk;
         return {};
@@ -192,7 +199,21 @@ void StoreFile::release(const Region& region, qsizetype bytes)
 
 void StoreFile::reset()
 {
-    if (m_fd >= 0 && ::ftruncate(m_fd, 0) == 0)
-        m_end = 0;
     m_shortage = StoreShortage::None;
+    if (m_fd < 0 || m_end == 0)
+        return;
+    // Dropping a file of gigabytes whose pages the kernel is still writing back takes it a
+    // while: the old file goes with its last descriptor, closed on a thread of its own, and a
+    // new one takes its place. Where none can be had the file is truncated here.
+    const int fresh = openFile(m_folder);
+    if (fresh < 0) {
+        if (::ftruncate(m_fd, 0) == 0)
+            m_end = 0;
+        return;
+    }
+    if (m_release.joinable())
+        m_release.join();
+    m_release = std::thread([old = m_fd] { ::close(old); });
+    m_fd = fresh;
+    m_end = 0;
 }

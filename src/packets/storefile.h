@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <thread>
+
 // Where the packet store keeps its bytes: a private file, or memory when no folder will do.
 //
 // The file is made with O_TMPFILE and mode 0600 in the first usable folder: it has no name,
@@ -48,7 +50,8 @@ public:
     // Writes size bytes at offset at of a region; false when the disk refused them.
     bool write(const Region& region, qsizetype at, const void* data, qsizetype size);
     void release(const Region& region, qsizetype bytes);
-    // After every region was released: the file is emptied and its space given back.
+    // After every region was released: the file is emptied and its space given back (by a
+    // thread of its own; a new, empty file takes its place).
     void reset();
     StoreShortage shortage() const { return m_shortage; }
 
@@ -60,4 +63,5 @@ private:
     QString m_folder;
     qint64 m_end = 0; // bytes reserved in the file
     StoreShortage m_shortage = StoreShortage::None;
+    std::thread m_release; // closes a file that was cleared
 };
