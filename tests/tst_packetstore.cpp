@@ -9,7 +9,8 @@
 #include <QTest>
 
 #include <atomic>
-#include <memory>
+#include <list>
+#include <optional>
 #include <thread>
 
 #include <sys/stat.h>
@@ -147,91 +148,66 @@ void tst_PacketStore::readerOfEarlierEntriesRunsWhileAppending()
 void tst_PacketStore::fileRules_data()
 {
     // The store tries two folders, each made as told; "chosen" is the one its file is in, -1
-    // for memory. With "cgroupMB" the store runs in a memory cgroup that leaves it so much.
-    QTest::addColumn<QString>("first");
-    QTest::addColumn<QString>("second");
+    // for memory. With "cgroupMB" the store runs in a memory cgroup that leaves it so much;
+    // with -1 it takes 1,000 rows at most.
+    QTest::addColumn<QString>("folders");
     QTest::addColumn<int>("chosen");
     QTest::addColumn<int>("cgroupMB");
-    QTest::newRow("the cache folder") << "folder"
-                                      << "folder" << 0 << 0;
-    QTest::newRow("a cache folder not there yet is made") << "missing"
-                                                          << "folder" << 0 << 0;
-    QTest::newRow("not on a memory file system") << "tmpfs"
-                                                 << "folder" << 1 << 0;
-    QTest::newRow("not in a folder of another user") << "foreign"
-                                                     << "folder" << 1 << 0;
-    QTest::newRow("not in a file") << "file"
-                                   << "folder" << 1 << 0;
-    QTest::newRow("no usable folder: memory") << "tmpfs"
-                                              << "foreign" << -1 << 0;
-    QTest::newRow("in memory, stops while the cgroup has a reserve") << "file"
-                                                                     << "tmpfs" << -1 << 256;
-    QTest::newRow("a full store is the packets' limit, not the reason") << "folder"
-                                                                        << "file" << 0 << -1;
+    QTest::newRow("the cache folder") << "folder folder" << 0 << 0;
+    QTest::newRow("a cache folder not there yet is made, 0700") << "missing folder" << 0 << 0;
+    QTest::newRow("not on a memory file system") << "tmpfs folder" << 1 << 0;
+    QTest::newRow("not in a folder of another user") << "foreign folder" << 1 << 0;
+    QTest::newRow("not in a file") << "file folder" << 1 << 0;
+    QTest::newRow("no usable folder: memory") << "tmpfs foreign" << -1 << 0;
+    QTest::newRow("in memory, stops while the cgroup has a reserve") << "file tmpfs" << -1 << 256;
+    QTest::newRow("as many rows as the list can count") << "folder file" << 0 << -1;
 }
 
 void tst_PacketStore::fileRules()
 {
-    QFETCH(QString, first);
-    QFETCH(QString, second);
+    QFETCH(QString, folders);
     QFETCH(int, chosen);
     QFETCH(int, cgroupMB);
     QTemporaryDir dir;
-    std::vector<std::unique_ptr<TmpfsMount>> mounts;
-    QStringList folders;
-    for (const QString& kind : {first, second}) {
-        const QString folder = dir.filePath(QString::number(folders.size()));
-        folders.append(folder);
-        if (kind == "file")
-            QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
-        else if (kind != "missing")
-            QVERIFY(QDir().mkdir(folder));
-        if (kind == "tmpfs")
-            mounts.push_back(std::make_unique<TmpfsMount>(folder, 16 << 20));
-        if ((kind == "tmpfs" && !mounts.back()->error().isEmpty()) ||
-            (kind == "foreign" && ::chown(QFile::encodeName(folder), 65534, 65534) != 0))
+    std::list<TmpfsMount> mounts;
+    QStringList paths;
+    for (const QString& kind : folders.split(' ')) {
+        const QString path = dir.filePath(QString::number(paths.size()));
+        paths.append(path);
+        QVERIFY(kind == "file" ? QFile(path).open(QIODevice::WriteOnly)
+                               : kind == "missing" || QDir().mkdir(path));
+        if ((kind == "tmpfs" && !mounts.emplace_back(path, 16 << 20).error().isEmpty()) ||
+            (kind == "foreign" && ::chown(QFile::encodeName(path), 65534, 65534) != 0))
             QSKIP("needs root");
     }
-    std::unique_ptr<MemoryCgroup> cgroup;
-    if (cgroupMB > 0) {
-        cgroup = std::make_unique<MemoryCgroup>(qint64(cgroupMB) << 20);
-        if (!cgroup->error().isEmpty())
-            QSKIP(qPrintable(cgroup->error()));
-    }
-    // Up to 512 MiB in kilobyte packets; with a limit on the rows, 1,000 of them.
-    PacketStore store(folders, cgroupMB < 0 ? 1000 : PacketStore::MaxEntries);
-    QCOMPARE(store.folder(), chosen < 0 ? QString() : folders[chosen]);
+    std::optional<MemoryCgroup> cgroup;
+    if (cgroupMB > 0 && !cgroup.emplace(qint64(cgroupMB) << 20).error().isEmpty())
+        QSKIP(qPrintable(cgroup->error()));
+    PacketStore store(paths, cgroupMB < 0 ? 1000 : PacketStore::MaxEntries);
+    QCOMPARE(store.folder(), chosen < 0 ? QString() : paths[chosen]);
+    // Kilobyte packets, up to 512 MiB of them in a cgroup.
     const Packets packets(1000, 1000, 1000, 0);
     PacketBatch batch;
     for (const QByteArray& data : packets.data)
         batch.append(0, 1000, data);
-    const qsizetype batches = cgroupMB ? 512 : 1;
-    for (qsizetype k = 0; k < batches && !store.isFull(); ++k)
+    for (int k = 0; k < (cgroupMB ? 512 : 1) && !store.isFull(); ++k)
         store.append(batch);
     QCOMPARE(store.shortage(), cgroupMB > 0   ? StoreShortage::Memory
                                : cgroupMB < 0 ? StoreShortage::Rows
                                               : StoreShortage::None);
-    QVERIFY(store.count() < batches * batch.count() || !cgroupMB);
     QVERIFY(store.bytes(store.count() - 1) == packets.data[(store.count() - 1) % 1000]);
 
-    struct stat info
-    {
-    };
-    const QString file = storeFileIn(chosen < 0 ? dir.path() : folders[chosen], &info);
+    struct stat info = {};
+    const QString file = storeFileIn(chosen < 0 ? dir.path() : paths[chosen], &info);
     QCOMPARE(file.isEmpty(), chosen < 0);
     if (chosen >= 0) {
-        // Nobody else can open it, it has no name to be found or kept by.
+        // Nobody else can open it, and it has no name to be found or kept by.
         QCOMPARE(info.st_mode & 07777, mode_t(0600));
         QCOMPARE(info.st_nlink, nlink_t(0));
-        QVERIFY(
-            QDir(folders[chosen])
-                .isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System));
+        QVERIFY(QDir(paths[chosen]).isEmpty());
         QVERIFY(store.diskBytes() >= store.count() * 1000);
-        struct stat made
-        {
-        };
-        QVERIFY(first != "missing" || (::stat(QFile::encodeName(folders[0]), &made) == 0 &&
-                                       (made.st_mode & 0777) == 0700));
+        QVERIFY(!folders.startsWith("missing") ||
+                (::stat(QFile::encodeName(paths[0]), &info) == 0 && (info.st_mode & 0777) == 0700));
     }
     store.clear();
     QCOMPARE(store.diskBytes(), 0);
