@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -153,14 +154,13 @@ StoreFile::Region StoreFile::growOnDisk(qsizetype bytes)
             errno = EINTR;
         }
     } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        m_shortage = StoreShortage::Disk;
-        return {};
-    }
-    char* data = mapWithHeadroom(size_t(bytes), m_fd, m_end);
+    char* data = result == 0 ? mapWithHeadroom(size_t(bytes), m_fd, m_end) : nullptr;
     if (!data) {
-        // The space goes back; the file ends where the mapped regions do.
+        // What was reserved goes back (a refused reservation may have taken part of the space);
+        // the file ends where the mapped regions do.
         [[maybe_unused]] const int ignored = ::ftruncate(m_fd, off_t(m_end));
+        if (result != 0)
+            m_shortage = StoreShortage::Disk;
         return {};
     }
     const Region region{data, m_end};
@@ -213,7 +213,11 @@ void StoreFile::reset()
     }
     if (m_release.joinable())
         m_release.join();
-    m_release = std::thread([old = m_fd] { ::close(old); });
+    try {
+        m_release = std::thread([old = m_fd] { ::close(old); });
+    } catch (const std::system_error&) {
+        ::close(m_fd);
+    }
     m_fd = fresh;
     m_end = 0;
 }
