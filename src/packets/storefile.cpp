@@ -52,12 +52,8 @@ char* mapWithHeadroom(size_t bytes, int fd, qint64 offset)
 bool usableFolder(const QString& folder)
 {
     const QByteArray path = QFile::encodeName(folder);
-    struct stat info
-    {
-    };
-    struct statfs fs
-    {
-    };
+    struct stat info = {};
+    struct statfs fs = {};
     if (::stat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return false;
     const bool owned = info.st_uid == ::geteuid() || (info.st_uid == 0 && (info.st_mode & S_ISVTX));
@@ -122,9 +118,7 @@ StoreFile::~StoreFile()
 
 qint64 StoreFile::diskBytes() const
 {
-    struct stat info
-    {
-    };
+    struct stat info = {};
     return m_fd >= 0 && ::fstat(m_fd, &info) == 0 ? qint64(info.st_blocks) * 512 : 0;
 }
 
