@@ -8,12 +8,10 @@
 
 namespace ProcessUsage {
 
-qint64 residentKib()
-{
-    return residentKib(0);
-}
+namespace {
 
-qint64 residentKib(qint64 pid)
+// A field of /proc/PID/status ("VmRSS:"), in KiB.
+qint64 statusKib(qint64 pid, const char* field)
 {
     char path[64];
     if (pid > 0)
@@ -26,16 +24,14 @@ qint64 residentKib(qint64 pid)
     char line[256];
     long long kib = 0;
     while (std::fgets(line, sizeof line, status)) {
-        if (std::strncmp(line, "VmRSS:", 6) == 0) {
-            std::sscanf(line + 6, "%lld", &kib);
+        if (std::strncmp(line, field, std::strlen(field)) == 0) {
+            std::sscanf(line + std::strlen(field), "%lld", &kib);
             break;
         }
     }
     std::fclose(status);
     return kib;
 }
-
-namespace {
 
 double cpuSecondsOf(int who)
 {
@@ -46,6 +42,36 @@ double cpuSecondsOf(int who)
 }
 
 } // namespace
+
+qint64 residentKib()
+{
+    return statusKib(0, "VmRSS:");
+}
+
+qint64 residentKib(qint64 pid)
+{
+    return statusKib(pid, "VmRSS:");
+}
+
+qint64 anonymousKib()
+{
+    return statusKib(0, "RssAnon:");
+}
+
+double machineCpuSeconds()
+{
+    FILE* stat = std::fopen("/proc/stat", "r");
+    if (!stat)
+        return 0;
+    unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0,
+                       steal = 0;
+    const int n = std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice,
+                              &system, &idle, &iowait, &irq, &softirq, &steal);
+    std::fclose(stat);
+    if (n < 4)
+        return 0;
+    return double(user + nice + system + irq + softirq + steal) / double(sysconf(_SC_CLK_TCK));
+}
 
 double cpuSeconds()
 {

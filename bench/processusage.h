@@ -9,6 +9,11 @@ namespace ProcessUsage {
 qint64 residentKib();
 // The same for another process of ours (the capture helper); 0 when it cannot be read.
 qint64 residentKib(qint64 pid);
+// Anonymous resident memory (RssAnon) in KiB: what the kernel cannot write back to a file.
+qint64 anonymousKib();
+// CPU time the whole machine spent busy (user, system, interrupts), every process and the
+// kernel's own threads, such as its write-back, included; in seconds.
+double machineCpuSeconds();
 // User plus system CPU time of the whole process, every thread included, in seconds.
 double cpuSeconds();
 // The CPU time of another, single-threaded process of ours, to the nanosecond; 0 when it

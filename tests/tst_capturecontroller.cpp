@@ -1,17 +1,21 @@
 #include "capturecontroller.h"
 #include "fakewindow.h"
 #include "packetlistmodel.h"
+#include "tmpfsmount.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QCursor>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 #include <sys/resource.h>
 
@@ -92,7 +96,8 @@ private slots:
     void exitEndsAtOnce();
     void failureAtStartShowsTheReasonAndStopped();
     void captureEndingByItselfShowsOneMessageAndKeepsRows();
-    void fullMemoryStopsCaptureKeepsEveryRowAndSavesThem();
+    void fullStoreStopsCaptureKeepsEveryRowAndSavesThem_data();
+    void fullStoreStopsCaptureKeepsEveryRowAndSavesThem();
 };
 
 void tst_CaptureController::startupChoosesTheSchedulerAdapter_data()
@@ -270,23 +275,47 @@ void tst_CaptureController::captureEndingByItselfShowsOneMessageAndKeepsRows()
     QCOMPARE(h.window.model().rowCount(), 5);
 }
 
-void tst_CaptureController::fullMemoryStopsCaptureKeepsEveryRowAndSavesThem()
+void tst_CaptureController::fullStoreStopsCaptureKeepsEveryRowAndSavesThem_data()
 {
+    QTest::addColumn<bool>("disk");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("memory") << false << "memory is full";
+    QTest::newRow("the disk of the cache folder") << true << "the disk is full";
+}
+
+void tst_CaptureController::fullStoreStopsCaptureKeepsEveryRowAndSavesThem()
+{
+    QFETCH(bool, disk);
+    QFETCH(QString, message);
 #ifdef KINTO_ADDRESS_SANITIZER
-    QSKIP("an address-space limit cannot be combined with the address sanitizer");
+    if (!disk)
+        QSKIP("an address-space limit cannot be combined with the address sanitizer");
 #endif
-    Harness h({Scheduler});
     QTemporaryDir dir;
+    // The cache folder on a file system of 256 MB of its own.
+    const QString cache = dir.filePath("cache");
+    std::optional<TmpfsMount> mount;
+    if (disk) {
+        QVERIFY(QDir().mkdir(cache));
+        mount.emplace(cache, qint64(256) << 20, TmpfsMount::Kind::Ext4Image);
+        if (!mount->error().isEmpty())
+            QSKIP(qPrintable(mount->error()));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+    }
+    Harness h({Scheduler});
+    qunsetenv("XDG_CACHE_HOME");
     const QString logName = dir.filePath("full.csv");
     PacketListModel& model = h.window.model();
+    QCOMPARE(model.store().folder().startsWith(cache + "/"), disk);
     QSignalSpy full(&model, &PacketListModel::storeFull);
-    // Kilobyte packets with no message in them: memory fills in a few hundred deliveries and
-    // each log record stays short.
+    // Kilobyte packets with no message in them: the store fills in a few hundred deliveries
+    // and each log record stays short.
     const Packet packet{1765029909000000, 1042, QByteArray(1000, '\x01')};
     const QList<Packet> delivery(1000, packet);
     {
-        AddressSpaceLimit limit(qint64(320) << 20);
-        QVERIFY(limit.isSet());
+        std::optional<AddressSpaceLimit> limit;
+        if (!disk)
+            QVERIFY(limit.emplace(qint64(320) << 20).isSet());
         int delivered = 0;
         for (; delivered < 2000 && full.isEmpty(); ++delivered)
             h.capture->deliver(delivery);
@@ -301,15 +330,17 @@ void tst_CaptureController::fullMemoryStopsCaptureKeepsEveryRowAndSavesThem()
         QCOMPARE(h.probe.panel(3), QString("Status: Stopped"));
         QVERIFY(!h.capture->isCapturing());
         QCOMPARE(h.dialogs->shown.size(), 1);
-        const QString message = h.dialogs->shown[0].text;
-        QVERIFY2(message.contains("memory is full") &&
-                     message.contains(" " + QString::number(rows) + " packets"),
-                 qPrintable(message));
+        const QString shown = h.dialogs->shown[0].text;
+        QVERIFY2(shown.contains(message) &&
+                     shown.contains(" " + QString::number(rows) + " packets") &&
+                     (!disk || shown.contains(model.store().folder())),
+                 qPrintable(shown));
         QCOMPARE(model.rowCount(), rows);
         for (int row : {0, rows / 2, rows - 1})
             QCOMPARE(model.store().bytes(row), packet.data);
 
-        // Still inside the limit: the log takes every row.
+        // Still inside the limit, and in another place than the full disk: the log takes
+        // every row.
         h.dialogs->typeText(logName);
         h.window.savelog_Click();
         QCOMPARE(h.dialogs->shown.size(), 2);
@@ -319,10 +350,11 @@ void tst_CaptureController::fullMemoryStopsCaptureKeepsEveryRowAndSavesThem()
     QVERIFY(log.open(QIODevice::ReadOnly));
     QCOMPARE(log.readAll().count("\r\n"), model.rowCount());
 
-    // Clear List gives the memory back: the store grows again.
+    // Clear List gives the memory and the disk space back: the store grows again.
     h.dialogs->answerYes();
     h.window.clearlist_Click();
     QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(model.store().diskBytes(), 0);
     QVERIFY(!model.store().isFull());
     QVERIFY(h.window.controller().CaptureStart_Click());
     h.capture->deliver(delivery);

@@ -2,6 +2,7 @@
 #include "modalhand.h"
 #include "packetitemdelegate.h"
 #include "packetlistmodel.h"
+#include "packetlistview.h"
 #include "packetwindow.h"
 #include "testpackets.h"
 
@@ -49,6 +50,14 @@ struct Harness : FakeWindow
     }
 };
 
+// As many rows as a list can count, with nothing behind them.
+struct LongestList : QAbstractTableModel
+{
+    int rowCount(const QModelIndex&) const override { return std::numeric_limits<int>::max(); }
+    int columnCount(const QModelIndex&) const override { return PacketListModel::ColumnCount; }
+    QVariant data(const QModelIndex& index, int) const override { return index.row(); }
+};
+
 QRect twips(int left, int top, int width, int height)
 {
     auto px = [](int t) { return qRound(t / 15.0); };
@@ -76,6 +85,8 @@ private slots:
     void aReaderComesBackToItsCells();
     void listKeysAndMouse_data();
     void listKeysAndMouse();
+    void longestListPages_data();
+    void longestListPages();
     void focusReachingList1ChoosesNothing_data();
     void focusReachingList1ChoosesNothing();
     void typingInCombo1ChoosesNothing();
@@ -387,6 +398,41 @@ void tst_MainWindow::listKeysAndMouse()
         QCOMPARE(list->indexAt(QPoint(1, 1)).row(), top);
     if (shown)
         QVERIFY(rows->rect().contains(list->visualRect(current)));
+}
+
+void tst_MainWindow::longestListPages_data()
+{
+    // From "from" rows before the last, after "key" the current row is "to" rows before the
+    // last less "pages" pages, and shown whole.
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("pages");
+    QTest::newRow("Page Down near the end") << 2 << int(Qt::Key_PageDown) << 0 << 0;
+    QTest::newRow("Page Up from the last row") << 0 << int(Qt::Key_PageUp) << 0 << 1;
+    QTest::newRow("Down on the last row") << 0 << int(Qt::Key_Down) << 0 << 0;
+    QTest::newRow("End from the first row")
+        << std::numeric_limits<int>::max() - 1 << int(Qt::Key_End) << 0 << 0;
+}
+
+void tst_MainWindow::longestListPages()
+{
+    QFETCH(int, from);
+    QFETCH(int, key);
+    QFETCH(int, to);
+    QFETCH(int, pages);
+    LongestList model;
+    PacketListView view;
+    view.resize(400, 300);
+    view.setModel(&model);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const int last = std::numeric_limits<int>::max() - 1;
+    view.setCurrentIndex(model.index(last - from, 0));
+    QTest::keyClick(&view, Qt::Key(key));
+    QCOMPARE(view.currentIndex().row(), last - to - pages * view.pageRows());
+    QVERIFY(view.viewport()->rect().contains(view.visualRect(view.currentIndex())));
+    QCOMPARE(view.verticalScrollBar()->maximum(), last + 1 - view.pageRows());
 }
 
 void tst_MainWindow::focusReachingList1ChoosesNothing_data()

@@ -1,10 +1,20 @@
+#include "memorycgroup.h"
 #include "packetbatch.h"
 #include "packetstore.h"
+#include "tmpfsmount.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
+#include <list>
+#include <optional>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +41,19 @@ struct Packets
     }
 };
 
+// The store's file as the process holds it: "<folder>/#<inode> (deleted)" among its descriptors.
+QString storeFileIn(const QString& folder, struct stat* info)
+{
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : descriptors.entryList(QDir::Files | QDir::System)) {
+        const QString target = QFile::symLinkTarget(descriptors.filePath(fd));
+        if (target.startsWith(folder + "/#") && target.endsWith(" (deleted)") &&
+            ::stat(QFile::encodeName(descriptors.filePath(fd)).constData(), info) == 0)
+            return target;
+    }
+    return {};
+}
+
 } // namespace
 
 class tst_PacketStore : public QObject
@@ -41,6 +64,8 @@ private slots:
     void batchesKeepEveryPacketAcrossChunks_data();
     void batchesKeepEveryPacketAcrossChunks();
     void readerOfEarlierEntriesRunsWhileAppending();
+    void fileRules_data();
+    void fileRules();
 };
 
 void tst_PacketStore::batchesKeepEveryPacketAcrossChunks_data()
@@ -118,6 +143,75 @@ void tst_PacketStore::readerOfEarlierEntriesRunsWhileAppending()
     QCOMPARE(wrong.load(), qsizetype(-1));
     QCOMPARE(store.count(), 61 * readable);
     QCOMPARE(store.bytes(store.count() - 1), packets.data.last());
+}
+
+void tst_PacketStore::fileRules_data()
+{
+    // The store tries two folders, each made as told; "chosen" is the one its file is in, -1
+    // for memory. With "cgroupMB" the store runs in a memory cgroup that leaves it so much;
+    // with -1 it takes 1,000 rows at most.
+    QTest::addColumn<QString>("folders");
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<int>("cgroupMB");
+    QTest::newRow("the cache folder") << "folder folder" << 0 << 0;
+    QTest::newRow("a cache folder not there yet is made, 0700") << "missing folder" << 0 << 0;
+    QTest::newRow("not on a memory file system") << "tmpfs folder" << 1 << 0;
+    QTest::newRow("not in a folder of another user") << "foreign folder" << 1 << 0;
+    QTest::newRow("not in a file") << "file folder" << 1 << 0;
+    QTest::newRow("no usable folder: memory") << "tmpfs foreign" << -1 << 0;
+    QTest::newRow("in memory, stops while the cgroup has a reserve") << "file tmpfs" << -1 << 256;
+    QTest::newRow("as many rows as the list can count") << "folder file" << 0 << -1;
+}
+
+void tst_PacketStore::fileRules()
+{
+    QFETCH(QString, folders);
+    QFETCH(int, chosen);
+    QFETCH(int, cgroupMB);
+    QTemporaryDir dir;
+    std::list<TmpfsMount> mounts;
+    QStringList paths;
+    for (const QString& kind : folders.split(' ')) {
+        const QString path = dir.filePath(QString::number(paths.size()));
+        paths.append(path);
+        QVERIFY(kind == "file" ? QFile(path).open(QIODevice::WriteOnly)
+                               : kind == "missing" || QDir().mkdir(path));
+        if ((kind == "tmpfs" && !mounts.emplace_back(path, 16 << 20).error().isEmpty()) ||
+            (kind == "foreign" && ::chown(QFile::encodeName(path), 65534, 65534) != 0))
+            QSKIP("needs root");
+    }
+    std::optional<MemoryCgroup> cgroup;
+    if (cgroupMB > 0 && !cgroup.emplace(qint64(cgroupMB) << 20).error().isEmpty())
+        QSKIP(qPrintable(cgroup->error()));
+    PacketStore store(paths, cgroupMB < 0 ? 1000 : PacketStore::MaxEntries);
+    QCOMPARE(store.folder(), chosen < 0 ? QString() : paths[chosen]);
+    // Kilobyte packets, up to 512 MiB of them in a cgroup.
+    const Packets packets(1000, 1000, 1000, 0);
+    PacketBatch batch;
+    for (const QByteArray& data : packets.data)
+        batch.append(0, 1000, data);
+    for (int k = 0; k < (cgroupMB ? 512 : 1) && !store.isFull(); ++k)
+        store.append(batch);
+    QCOMPARE(store.shortage(), cgroupMB > 0   ? StoreShortage::Memory
+                               : cgroupMB < 0 ? StoreShortage::Rows
+                                              : StoreShortage::None);
+    QVERIFY(store.bytes(store.count() - 1) == packets.data[(store.count() - 1) % 1000]);
+
+    struct stat info = {};
+    const QString file = storeFileIn(chosen < 0 ? dir.path() : paths[chosen], &info);
+    QCOMPARE(file.isEmpty(), chosen < 0);
+    if (chosen >= 0) {
+        // Nobody else can open it, and it has no name to be found or kept by.
+        QCOMPARE(info.st_mode & 07777, mode_t(0600));
+        QCOMPARE(info.st_nlink, nlink_t(0));
+        QVERIFY(QDir(paths[chosen]).isEmpty());
+        QVERIFY(store.diskBytes() >= store.count() * 1000);
+        QVERIFY(!folders.startsWith("missing") ||
+                (::stat(QFile::encodeName(paths[0]), &info) == 0 && (info.st_mode & 0777) == 0700));
+    }
+    store.clear();
+    QCOMPARE(store.diskBytes(), 0);
+    QVERIFY(!store.isFull());
 }
 
 QTEST_APPLESS_MAIN(tst_PacketStore)

@@ -6,6 +6,7 @@
 #include "dialogs.h"
 
 #include <QDebug>
+#include <QDir>
 
 namespace {
 const QString AutomaticAdapter = QStringLiteral("microsoft's packet schedule");
@@ -138,7 +139,7 @@ void CaptureController::onCaptureFailed(const QString& reason)
     reportFailure(reason);
 }
 
-void CaptureController::memoryFull(qsizetype packets)
+void CaptureController::storeFull(StoreShortage shortage, const QString& folder, qsizetype packets)
 {
     // Deliveries already on their way, and the one stop() makes, find the store full too: only
     // the first, while capture runs, is told.
@@ -146,10 +147,27 @@ void CaptureController::memoryFull(qsizetype packets)
         return;
     m_component.stop();
     showStopped();
-    reportFailure(QStringLiteral("Capture stopped because memory is full. The list holds %1 "
-                                 "packets; Save Log writes them all, and Clear List gives the "
-                                 "memory back.")
-                      .arg(packets));
+    switch (shortage) {
+    case StoreShortage::Disk:
+        reportFailure(QStringLiteral("Capture stopped because the disk is full: the list is held "
+                                     "in %1 and no more fits there. The list holds %2 packets; "
+                                     "Save Log to another place writes them all, and Clear List "
+                                     "gives the space back.")
+                          .arg(QDir::toNativeSeparators(folder))
+                          .arg(packets));
+        break;
+    case StoreShortage::Rows:
+        reportFailure(QStringLiteral("Capture stopped because the list is full. The list holds %1 "
+                                     "packets, as many as it can count; Save Log writes them "
+                                     "all, and Clear List empties it.")
+                          .arg(packets));
+        break;
+    default:
+        reportFailure(QStringLiteral("Capture stopped because memory is full. The list holds %1 "
+                                     "packets; Save Log writes them all, and Clear List gives the "
+                                     "memory back.")
+                          .arg(packets));
+    }
 }
 
 void CaptureController::reportFailure(const QString& reason)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "storeshortage.h"
+
 #include <QObject>
 #include <QString>
 
@@ -30,9 +32,9 @@ public:
     // window and a change of port both do before going on.
     void stopAndOfferLog();
 
-    // The list could not keep every packet of a delivery: capture stops and the user learns how
-    // many packets the list holds.
-    void memoryFull(qsizetype packets);
+    // The list could not keep every packet of a delivery: capture stops and the user learns
+    // what ran out (for a full disk, where the list is held) and how many packets the list holds.
+    void storeFull(StoreShortage shortage, const QString& folder, qsizetype packets);
 
     // Makes adapter index (0-based) current and sets its filter from the port text.
     void setAdapterAndFilter(int index);

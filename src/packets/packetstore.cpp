@@ -3,18 +3,15 @@
 #include "packetbatch.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include <sys/mman.h>
 
 namespace {
 
-// Address space the store leaves free for the rest of the program whenever it grows: the
-// capture thread's batches and the window must not be the ones to find memory gone.
-constexpr size_t Headroom = size_t(64) << 20;
 // Held from the start and released when the store gives up, so that the message, the list and
 // the log writer still find memory.
 constexpr size_t ReserveBytes = size_t(32) << 20;
+constexpr qsizetype PageBytes = 4096;
 
 // Pages are left untouched, so they become resident only as they are written.
 void* mapMemory(size_t bytes)
@@ -29,26 +26,15 @@ void unmapMemory(void* p, size_t bytes)
         ::munmap(p, bytes);
 }
 
-// Maps memory only if the headroom is still free afterwards.
-void* mapWithHeadroom(size_t bytes)
-{
-    void* p = mapMemory(bytes);
-    if (!p)
-        return nullptr;
-    void* probe = mapMemory(Headroom);
-    if (!probe) {
-        unmapMemory(p, bytes);
-        return nullptr;
-    }
-    unmapMemory(probe, Headroom);
-    return p;
-}
-
 } // namespace
 
-PacketStore::PacketStore()
-    : m_chunks(static_cast<Chunk*>(mapMemory(size_t(MaxChunks) * sizeof(Chunk)))),
-      m_blocks(static_cast<Entry**>(mapMemory(size_t(MaxBlocks) * sizeof(Entry*)))),
+PacketStore::PacketStore() : PacketStore(StoreFile::defaultFolders()) {}
+
+PacketStore::PacketStore(const QStringList& folders, qsizetype maxEntries)
+    : m_file(folders), m_maxEntries(std::min(maxEntries, MaxEntries)),
+      m_chunks(static_cast<Chunk*>(mapMemory(size_t(MaxChunks) * sizeof(Chunk)))),
+      m_blocks(static_cast<StoreFile::Region*>(
+          mapMemory(size_t(MaxBlocks) * sizeof(StoreFile::Region)))),
       m_reserve(mapMemory(ReserveBytes))
 {}
 
@@ -56,7 +42,7 @@ PacketStore::~PacketStore()
 {
     clear();
     unmapMemory(m_reserve, ReserveBytes);
-    unmapMemory(m_blocks, size_t(MaxBlocks) * sizeof(Entry*));
+    unmapMemory(m_blocks, size_t(MaxBlocks) * sizeof(StoreFile::Region));
     unmapMemory(m_chunks, size_t(MaxChunks) * sizeof(Chunk));
 }
 
@@ -64,90 +50,117 @@ bool PacketStore::makeRoom(qsizetype length)
 {
     if (m_chunkCount > 0 && m_chunks[m_chunkCount - 1].size - m_chunkUsed >= length)
         return true;
-    if (!m_chunks || m_chunkCount == MaxChunks)
+    if (!m_chunks)
         return false;
-    const qsizetype size = std::max(ChunkBytes, length);
-    char* data = static_cast<char*>(mapWithHeadroom(size_t(size)));
-    if (!data)
+    if (m_chunkCount == MaxChunks) {
+        m_shortage = StoreShortage::Rows;
         return false;
-    m_chunks[m_chunkCount++] = Chunk{data, size};
+    }
+    const qsizetype size = std::max(ChunkBytes, (length + PageBytes - 1) / PageBytes * PageBytes);
+    const StoreFile::Region region = m_file.grow(size);
+    if (!region.data)
+        return false;
+    m_chunks[m_chunkCount++] = Chunk{region, size};
     m_chunkUsed = 0;
     return true;
 }
 
-char* PacketStore::reserveBytes(qsizetype length, quint64* location)
+// Writes the waiting entries to their blocks, opening blocks as needed; counts those written.
+bool PacketStore::flushEntries(qsizetype* stored)
 {
-    *location = (quint64(m_chunkCount - 1) << 32) | quint64(m_chunkUsed);
-    char* at = m_chunks[m_chunkCount - 1].data + m_chunkUsed;
-    m_chunkUsed += length;
-    return at;
+    qsizetype done = 0;
+    while (done < m_pendingCount) {
+        const qsizetype index = *stored + done;
+        const qsizetype block = index / EntriesPerBlock;
+        if (block == m_blockCount) {
+            const StoreFile::Region region =
+                m_blocks ? m_file.grow(BlockBytes) : StoreFile::Region{};
+            if (!region.data)
+                break;
+            m_blocks[m_blockCount++] = region;
+        }
+        const qsizetype at = index % EntriesPerBlock;
+        const qsizetype n = std::min(m_pendingCount - done, EntriesPerBlock - at);
+        if (!m_file.write(m_blocks[block], at * qsizetype(sizeof(Entry)), &m_pending[size_t(done)],
+                          n * qsizetype(sizeof(Entry))))
+            break;
+        done += n;
+    }
+    const bool all = done == m_pendingCount;
+    *stored += done;
+    m_pendingCount = 0;
+    return all;
 }
 
-PacketStore::Entry* PacketStore::nextEntry(qsizetype index)
+// Stores the packets [from, end) of the batch, which fit the current chunk.
+bool PacketStore::storeRun(const PacketBatch& batch, qsizetype from, qsizetype end,
+                           qsizetype* stored)
 {
-    if (index == MaxEntries)
-        return nullptr;
-    const qsizetype block = index / EntriesPerBlock;
-    if (block == m_blockCount) {
-        if (!m_blocks)
-            return nullptr;
-        void* data = mapWithHeadroom(size_t(EntriesPerBlock) * sizeof(Entry));
-        if (!data)
-            return nullptr;
-        m_blocks[m_blockCount++] = static_cast<Entry*>(data);
+    const qsizetype first = batch.entry(from).offset;
+    const qsizetype bytes = batch.entry(end - 1).offset + batch.entry(end - 1).length - first;
+    const quint64 base = (quint64(m_chunkCount - 1) << 32) | quint64(m_chunkUsed);
+    if (bytes > 0) {
+        if (!m_file.write(m_chunks[m_chunkCount - 1].region, m_chunkUsed, batch.bytes(from).data(),
+                          bytes))
+            return false;
+        m_chunkUsed += bytes;
     }
-    return &m_blocks[block][index % EntriesPerBlock];
+    for (qsizetype i = from; i < end; ++i) {
+        const PacketBatch::Entry& packet = batch.entry(i);
+        m_pending[size_t(m_pendingCount++)] =
+            Entry{packet.length ? base + quint64(packet.offset - first) : 0, packet.timeUs,
+                  packet.size, packet.length};
+        if (m_pendingCount == qsizetype(m_pending.size()) && !flushEntries(stored))
+            return false;
+    }
+    return true;
 }
 
 qsizetype PacketStore::append(const PacketBatch& batch)
 {
-    // Once memory ran out the store takes nothing more: what the reserve freed is for the
-    // program, not for more packets.
-    if (m_full)
+    // Once full the store takes nothing more: what the reserve freed is for the program, not
+    // for more packets.
+    if (isFull())
         return 0;
     const qsizetype before = m_count.load(std::memory_order_relaxed);
     qsizetype stored = before;
     // A batch keeps its packets' bytes one after the other, as the store does, so every run of
-    // packets that fits the current chunk is copied at once. Chunks are opened exactly where
+    // packets that fits the current chunk is written at once. Chunks are opened exactly where
     // appending the packets one by one would open them.
     const qsizetype n = batch.count();
     qsizetype i = 0;
-    while (i < n) {
-        const qsizetype from = batch.entry(i).offset;
-        if (batch.entry(i).length > 0 && !makeRoom(batch.entry(i).length))
-            break;
-        const qsizetype room = m_chunkCount ? m_chunks[m_chunkCount - 1].size - m_chunkUsed : 0;
-        qsizetype end = i + 1;
-        while (end < n && batch.entry(end).offset + batch.entry(end).length - from <= room)
-            ++end;
-        const qsizetype bytes = batch.entry(end - 1).offset + batch.entry(end - 1).length - from;
-        quint64 base = 0;
-        if (bytes > 0)
-            std::memcpy(reserveBytes(bytes, &base), batch.bytes(i).data(), size_t(bytes));
-        for (; i < end; ++i) {
-            Entry* e = nextEntry(stored);
-            if (!e)
-                break;
-            const PacketBatch::Entry& packet = batch.entry(i);
-            e->timeUs = packet.timeUs;
-            e->size = packet.size;
-            e->length = packet.length;
-            e->location = packet.length ? base + quint64(packet.offset - from) : 0;
-            ++stored;
+    bool refused = false;
+    while (i < n && !refused) {
+        const qsizetype rowsLeft = m_maxEntries - stored - m_pendingCount;
+        if (rowsLeft == 0) {
+            m_shortage = StoreShortage::Rows;
+            refused = true;
+        } else if (batch.entry(i).length > 0 && !makeRoom(batch.entry(i).length)) {
+            refused = true;
+        } else {
+            const qsizetype from = batch.entry(i).offset;
+            const qsizetype room = m_chunkCount ? m_chunks[m_chunkCount - 1].size - m_chunkUsed : 0;
+            const qsizetype limit = std::min(n, i + rowsLeft);
+            qsizetype end = i + 1;
+            while (end < limit && batch.entry(end).offset + batch.entry(end).length - from <= room)
+                ++end;
+            refused = !storeRun(batch, i, end, &stored);
+            i = end;
         }
-        if (i < end)
-            break;
     }
+    refused = !flushEntries(&stored) || refused;
     // Readers on other threads see the new entries complete, or not at all.
     m_count.store(stored, std::memory_order_release);
-    if (i < n)
+    if (refused)
         giveUp();
     return stored - before;
 }
 
 void PacketStore::giveUp()
 {
-    m_full = true;
+    if (m_shortage == StoreShortage::None)
+        m_shortage =
+            m_file.shortage() == StoreShortage::None ? StoreShortage::Memory : m_file.shortage();
     unmapMemory(m_reserve, ReserveBytes);
     m_reserve = nullptr;
 }
@@ -155,12 +168,13 @@ void PacketStore::giveUp()
 void PacketStore::clear()
 {
     for (qsizetype c = 0; c < m_chunkCount; ++c)
-        unmapMemory(m_chunks[c].data, size_t(m_chunks[c].size));
+        m_file.release(m_chunks[c].region, m_chunks[c].size);
     for (qsizetype b = 0; b < m_blockCount; ++b)
-        unmapMemory(m_blocks[b], size_t(EntriesPerBlock) * sizeof(Entry));
-    m_chunkCount = m_chunkUsed = m_blockCount = 0;
+        m_file.release(m_blocks[b], BlockBytes);
+    m_file.reset();
+    m_chunkCount = m_chunkUsed = m_blockCount = m_pendingCount = 0;
     m_count.store(0, std::memory_order_release);
-    m_full = false;
+    m_shortage = StoreShortage::None;
     if (!m_reserve)
         m_reserve = mapMemory(ReserveBytes);
 }
@@ -170,7 +184,7 @@ QByteArrayView PacketStore::bytes(qsizetype i) const
     const Entry& e = entry(i);
     if (e.length == 0)
         return {};
-    const char* chunk = m_chunks[e.location >> 32].data;
+    const char* chunk = m_chunks[e.location >> 32].region.data;
     return QByteArrayView(chunk + (e.location & 0xffffffffu), e.length);
 }
 

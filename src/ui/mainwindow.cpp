@@ -80,7 +80,11 @@ void MainWindow::connectCapture()
     // Queued: capture is stopped after the delivery that filled memory has been handled.
     connect(
         m_model, &PacketListModel::storeFull, this,
-        [this] { m_controller->memoryFull(m_model->rowCount()); }, Qt::QueuedConnection);
+        [this] {
+            const PacketStore& store = m_model->store();
+            m_controller->storeFull(store.shortage(), store.folder(), m_model->rowCount());
+        },
+        Qt::QueuedConnection);
 }
 
 void MainWindow::Form_Load()

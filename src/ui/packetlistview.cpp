@@ -80,9 +80,9 @@ void PacketListView::scrollTo(const QModelIndex& index, ScrollHint hint)
 {
     if (!index.isValid() || index.model() != model())
         return;
-    const int row = index.row();
-    const int page = pageRows();
-    int top = firstVisibleRow();
+    const qint64 row = index.row();
+    const qint64 page = pageRows();
+    qint64 top = firstVisibleRow();
     switch (hint) {
     case EnsureVisible:
         if (row < top)
@@ -100,7 +100,7 @@ void PacketListView::scrollTo(const QModelIndex& index, ScrollHint hint)
         top = row - page / 2;
         break;
     }
-    verticalScrollBar()->setValue(top);
+    verticalScrollBar()->setValue(int(std::clamp<qint64>(top, 0, std::numeric_limits<int>::max())));
 
     QScrollBar* bar = horizontalScrollBar();
     const int left = m_header->sectionPosition(index.column());
@@ -132,7 +132,8 @@ QModelIndex PacketListView::moveCursor(CursorAction action, Qt::KeyboardModifier
     if (rows == 0)
         return {};
     const QModelIndex current = currentIndex();
-    int row = current.isValid() ? current.row() : std::min(firstVisibleRow(), rows - 1);
+    // Wide enough that a page down from the last rows of the longest list cannot overflow.
+    qint64 row = current.isValid() ? current.row() : std::min(firstVisibleRow(), rows - 1);
     int column = current.isValid() ? current.column() : 0;
     switch (action) {
     case MoveUp:
@@ -162,9 +163,9 @@ QModelIndex PacketListView::moveCursor(CursorAction action, Qt::KeyboardModifier
         column += current.isValid();
         break;
     }
-    row = std::clamp(row, 0, rows - 1);
+    row = std::clamp<qint64>(row, 0, rows - 1);
     column = std::clamp(column, 0, model()->columnCount(rootIndex()) - 1);
-    return model()->index(row, column, rootIndex());
+    return model()->index(int(row), column, rootIndex());
 }
 
 int PacketListView::horizontalOffset() const
@@ -204,12 +205,12 @@ void PacketListView::setSelection(const QRect& rect, QItemSelectionModel::Select
 
 QRegion PacketListView::visualRegionForSelection(const QItemSelection& selection) const
 {
-    const int first = firstVisibleRow();
-    const int last = first + pageRows(); // with the row cut by the bottom edge
+    const qint64 first = firstVisibleRow();
+    const qint64 last = first + pageRows(); // with the row cut by the bottom edge
     QRegion region;
     for (const QItemSelectionRange& range : selection) {
-        const int top = std::max(range.top(), first);
-        const int bottom = std::min(range.bottom(), last);
+        const int top = int(std::max<qint64>(range.top(), first));
+        const int bottom = int(std::min<qint64>(range.bottom(), last));
         if (!range.isValid() || top > bottom)
             continue;
         const int left = m_header->sectionViewportPosition(range.left());
@@ -226,7 +227,7 @@ void PacketListView::rowsInserted(const QModelIndex& parent, int first, int last
     // Only the scroll bar's range depends on the number of rows; rows that arrive below the
     // viewport need no paint.
     updateGeometries();
-    if (first <= firstVisibleRow() + pageRows())
+    if (first <= qint64(firstVisibleRow()) + pageRows())
         viewport()->update();
 }
 

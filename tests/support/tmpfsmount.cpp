@@ -1,16 +1,28 @@
 #include "tmpfsmount.h"
 
 #include <QFile>
+#include <QProcess>
 
 #include <cerrno>
 #include <cstring>
 #include <sys/mount.h>
 #include <unistd.h>
 
-TmpfsMount::TmpfsMount(const QString& directory, qint64 sizeBytes) : m_directory(directory)
+TmpfsMount::TmpfsMount(const QString& directory, qint64 sizeBytes, Kind kind)
+    : m_directory(directory)
 {
     if (::geteuid() != 0) {
         m_error = QStringLiteral("mounting needs root");
+        return;
+    }
+    if (kind == Kind::Ext4Image) {
+        const QString image = directory + QStringLiteral(".img");
+        QFile file(image);
+        m_mounted = file.open(QIODevice::WriteOnly) && file.resize(sizeBytes) &&
+                    QProcess::execute("mkfs.ext4", {"-q", "-F", image}) == 0 &&
+                    QProcess::execute("mount", {"-o", "loop", image, directory}) == 0;
+        if (!m_mounted)
+            m_error = QStringLiteral("no ext4 image could be made and mounted");
         return;
     }
     const QByteArray options = "size=" + QByteArray::number(sizeBytes) + ",mode=0755";

@@ -2,12 +2,15 @@
 
 #include <QString>
 
-// A small tmpfs mounted over a test's own directory, for read-only and full-disk cases. Needs
-// root; unmounted again when the object goes, whatever the test's outcome.
+// A small tmpfs mounted over a test's own directory, for read-only and full-disk cases; or a
+// small ext4 file system in an image file beside it, for a full disk that is a disk (a tmpfs
+// is memory). Needs root; unmounted again when the object goes, whatever the test's outcome.
 class TmpfsMount
 {
 public:
-    TmpfsMount(const QString& directory, qint64 sizeBytes);
+    enum class Kind { Tmpfs, Ext4Image };
+
+    TmpfsMount(const QString& directory, qint64 sizeBytes, Kind kind = Kind::Tmpfs);
     ~TmpfsMount();
     TmpfsMount(const TmpfsMount&) = delete;
     TmpfsMount& operator=(const TmpfsMount&) = delete;
