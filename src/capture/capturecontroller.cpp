@@ -116,6 +116,9 @@ void CaptureController::stopAndOfferLog()
 {
     if (m_view.isRunning())
         m_component.stop();
+    // The rows captured before the stop belong in the log offered now. They come within a
+    // fraction of this; a helper that takes longer goes on adding rows while the log is offered.
+    m_component.waitForStopped(StoppedWaitMs);
     if (m_view.isUnsaved())
         m_view.runLogExport();
 }
@@ -134,7 +137,9 @@ void CaptureController::applyFilter()
 
 void CaptureController::onCaptureFailed(const QString& reason)
 {
-    showStopped();
+    // A capture stopped before may report after the next has started: that one runs on.
+    if (!m_component.isCapturing())
+        showStopped();
     reportFailure(reason);
 }
 
@@ -144,7 +149,7 @@ void CaptureController::memoryFull(qsizetype packets)
     // the first, while capture runs, is told.
     if (!m_view.isRunning())
         return;
-    m_component.stop();
+    m_component.stop(CaptureComponent::StopCause::Window);
     showStopped();
     reportFailure(QStringLiteral("Capture stopped because memory is full. The list holds %1 "
                                  "packets; Save Log writes them all, and Clear List gives the "

@@ -55,9 +55,10 @@ QString FakeCapture::start()
     return {};
 }
 
-void FakeCapture::stop()
+void FakeCapture::stop(StopCause cause)
 {
-    m_calls << QStringLiteral("stop");
+    m_calls << (cause == StopCause::Asked ? QStringLiteral("stop")
+                                          : QStringLiteral("stop quietly"));
     m_capturing = false;
 }
 
