@@ -2,7 +2,6 @@
 #include "capturingwindow.h"
 #include "fakewindow.h"
 #include "packetlistmodel.h"
-#include "packetstore.h"
 #include "udpsender.h"
 
 #include <QAction>
@@ -76,29 +75,18 @@ private:
     bool m_set = false;
 };
 
-// The counters "***[k]" of the rows, in order.
-QList<qint64> counters(const PacketListModel& model)
+// The rows end in "***[k]": the lengths of the runs k = 1, 2, 3, ... they make, one per capture;
+// {-1} when a packet is missing, doubled or out of order.
+QList<qint64> runs(const PacketListModel& model)
 {
     QList<qint64> out;
     for (int row = 0; row < model.rowCount(); ++row) {
         const QByteArray bytes = model.store().bytes(row).toByteArray();
-        const qsizetype open = bytes.lastIndexOf("***[");
-        out.append(
-            open < 0 ? -1 : bytes.mid(open + 4, bytes.indexOf(']', open) - open - 4).toLongLong());
-    }
-    return out;
-}
-
-// The lengths of the runs 1, 2, 3, ... the counters make: one run per capture.
-QList<qint64> runs(const QList<qint64>& counters)
-{
-    QList<qint64> out;
-    for (const qint64 k : counters) {
+        const qint64 k = bytes.sliced(bytes.lastIndexOf('[') + 1).chopped(1).toLongLong();
         if (k == 1)
             out.append(0);
-        if (out.isEmpty() || k != out.last() + 1)
-            return {-1}; // a packet missing, doubled or out of order
-        out.last() = k;
+        if (out.isEmpty() || k != ++out.last())
+            return {-1};
     }
     return out;
 }
@@ -340,7 +328,6 @@ void tst_CaptureController::fullMemoryStopsCaptureKeepsEveryRowAndSavesThem()
         QTRY_COMPARE(h.probe.state(), CaptureState::Ready);
         QCOMPARE(h.probe.panel(3), QString("Status: Stopped"));
         QVERIFY(!h.capture->isCapturing());
-        QVERIFY(h.capture->m_calls.contains("stop quietly")); // its end is not reported again
         QCOMPARE(h.dialogs->shown.size(), 1);
         const QString message = h.dialogs->shown[0].text;
         QVERIFY2(message.contains("memory is full") &&
@@ -386,8 +373,7 @@ void tst_CaptureController::stopNeverWaitsForTheHelper_data()
     QTest::newRow("a flood, memory full, a helper that will not stop")
         << "records=2 flood ignore-term"
         << "memory full";
-    QTest::newRow("real capture, a steady stream, Stop") << ""
-                                                         << "Stop";
+    QTest::newRow("real capture, a steady stream, Stop") << QString() << "Stop";
 }
 
 void tst_CaptureController::stopNeverWaitsForTheHelper()
@@ -411,13 +397,12 @@ void tst_CaptureController::stopNeverWaitsForTheHelper()
     const int rowsBefore = model.rowCount();
     if (action == "Stop") {
         w.probe().action("CaptureStop")->trigger();
-        QCOMPARE(w.probe().panel(3), QString("Status: Stopped"));
     } else if (action == "port change") {
         w.dialogs().typeText("2 " + traffic);
         w.dialogs().cancelInput(); // the log offered for the unsaved rows
         w.probe().action("changeport")->trigger();
         QCOMPARE(w.probe().panel(3), QString("Status: Running"));
-        QTRY_VERIFY(model.rowCount() >= runs(counters(model)).value(0) + 2);
+        QTRY_VERIFY(model.rowCount() >= runs(model).value(0) + 2);
         w.probe().action("CaptureStop")->trigger();
     } else if (action == "close") {
         w.dialogs().cancelInput();
@@ -433,7 +418,7 @@ void tst_CaptureController::stopNeverWaitsForTheHelper()
         QCOMPARE(model.rowCount(), rowsBefore);
     QTRY_VERIFY_WITH_TIMEOUT(!capture.isStopping(), 5000);
 
-    const QList<qint64> captures = runs(counters(model));
+    const QList<qint64> captures = runs(model);
     QCOMPARE(captures.size(), action == "port change" ? 2 : 1);
     if (action != "memory full")
         QCOMPARE(quint64(captures.last()), capture.stats().captured);

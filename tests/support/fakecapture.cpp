@@ -55,10 +55,9 @@ QString FakeCapture::start()
     return {};
 }
 
-void FakeCapture::stop(StopCause cause)
+void FakeCapture::stop(StopCause)
 {
-    m_calls << (cause == StopCause::Asked ? QStringLiteral("stop")
-                                          : QStringLiteral("stop quietly"));
+    m_calls << QStringLiteral("stop");
     m_capturing = false;
 }
 

@@ -97,13 +97,6 @@ int value(const std::string& word)
     return std::stoi(word.substr(word.find('=') + 1));
 }
 
-// True once standard input hangs up (the window has gone), waiting at most timeoutMs.
-bool windowGone(int timeoutMs)
-{
-    pollfd in{STDIN_FILENO, 0, 0};
-    return ::poll(&in, 1, timeoutMs) > 0 && in.revents != 0;
-}
-
 void send(int& sent, int count)
 {
     for (int i = 0; i < count; ++i) {
@@ -112,13 +105,14 @@ void send(int& sent, int count)
     }
 }
 
-// Until the stop: a record every intervalMs (0: as fast as the output takes them; -1: none).
-// The traffic dies down after a while, so that a window that waits for it to end fails a test
-// rather than hanging it.
+// Until the stop or the window's going (standard input hangs up): a record every intervalMs (0:
+// as fast as the output takes them; -1: none). The traffic dies down after 3 s, so that a window
+// that waits for it to end fails a test rather than hanging it.
 void captureUntilStopped(int& sent, int intervalMs)
 {
     const auto quiet = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (!g_stop && !windowGone(intervalMs)) {
+    pollfd in{STDIN_FILENO, 0, 0};
+    while (!g_stop && !(::poll(&in, 1, intervalMs) > 0 && in.revents != 0)) {
         if (std::chrono::steady_clock::now() > quiet)
             intervalMs = -1;
         else if (intervalMs >= 0 && !g_stop)
