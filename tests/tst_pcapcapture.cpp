@@ -311,7 +311,7 @@ void tst_PcapCapture::stopDeliversEverythingTheHelperCounted()
         QVERIFY(sender.send(port, "***[" + QByteArray::number(n) + "]"));
     QVERIFY(::kill(pid_t(helper.processId()), SIGTERM) == 0);
     // Traffic goes on during the stop: the helper ends all the same, with what it took before.
-    QDeadlineTimer limit(5000);
+    QDeadlineTimer limit(10000);
     for (int n = count + 1; !helper.waitForFinished(1) && !limit.hasExpired(); ++n)
         QVERIFY(sender.send(port, "***[" + QByteArray::number(n) + "]"));
     QCOMPARE(helper.state(), QProcess::NotRunning);
