@@ -26,6 +26,7 @@ public:
     // Blocks until the sender has ended.
     const Result& finish();
     const Result& result() const { return m_result; }
+    qint64 pid() const { return m_process.pid(); }
 
 private:
     void collect();

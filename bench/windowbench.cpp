@@ -11,6 +11,7 @@
 #include "portsink.h"
 #include "processusage.h"
 #include "stallmeter.h"
+#include "stopbench.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -96,6 +97,10 @@ bool WindowBench::run(BenchReport& report)
     openDetailWindow(window, report);
     clearList(window, report);
     report.add(QStringLiteral("startup_s"), seconds(m_firstPaintNs), 3);
+    const PortSink flooded;
+    StopBench stopUnderLoad(m_senderProgram);
+    if (!stopUnderLoad.run(window, flooded.port(), report))
+        return fail(stopUnderLoad.error());
     const QStringList unexpected = m_dialogs->unexpectedMessages();
     if (!unexpected.isEmpty())
         return fail(QStringLiteral("the window said: ") + unexpected.join(QStringLiteral(" / ")));
@@ -204,6 +209,8 @@ bool WindowBench::burst(MainWindow& window, quint16 port, BenchReport& report)
 
     m_senderRate = sent.rate;
     window.controller().CaptureStop_Click();
+    // The stopped capture hands over its last packets and its counts when its helper has ended.
+    waitUntil([capture] { return !capture->isStopping(); }, 5000);
     const CaptureStats stats = window.component().stats();
     const qint64 rows = model.rowCount();
     const qint64 perPacket = std::max<qint64>(rows, 1);

@@ -26,8 +26,8 @@ struct Subject
         if (kind == u"libpcap")
             component = std::make_unique<PcapCapture>();
         else
-            component = std::make_unique<FakeCapture>(QStringList{"eth0 (Network adapter)",
-                                                                  "lo (Loopback)"});
+            component = std::make_unique<FakeCapture>(
+                QStringList{"eth0 (Network adapter)", "lo (Loopback)"});
         QObject::connect(component.get(), &CaptureComponent::packetsCaptured,
                          [this](const PacketBatch& b) {
                              for (qsizetype i = 0; i < b.count(); ++i)
@@ -52,8 +52,8 @@ struct Subject
     QList<QByteArray> payloadsUpTo(quint16 port, const QByteArray& marker)
     {
         send(port, marker);
-        if (!QTest::qWaitFor([&] { return !received.isEmpty() && received.last().endsWith(marker); },
-                             5000))
+        if (!QTest::qWaitFor(
+                [&] { return !received.isEmpty() && received.last().endsWith(marker); }, 5000))
             return {"(the marker never arrived)"};
         QList<QByteArray> payloads;
         for (const QByteArray& packet : std::as_const(received)) {
@@ -117,6 +117,7 @@ void tst_CaptureContract::filterTakesEffectAtTheNextStart()
 
     QCOMPARE(s.component->start(), QString()); // while capturing: the running one ends first
     QVERIFY(s.component->isCapturing());
+    s.component->waitForStopped(5000);
     s.send(first, "to the old port");
     QCOMPARE(s.payloadsUpTo(second, "new"), QList<QByteArray>{"new"});
     s.component->stop();
@@ -151,6 +152,7 @@ void tst_CaptureContract::capturesTheWatchedPortUntilStop()
     QCOMPARE(s.payloadsUpTo(port, "while capturing"), QList<QByteArray>{"while capturing"});
     s.component->stop();
     QVERIFY(!s.component->isCapturing());
+    s.component->waitForStopped(5000); // what was captured before the stop arrives meanwhile
     s.send(port, "after the stop");
     QTest::qWait(0); // a delivery that was wrongly queued would land here
     QVERIFY(s.received.isEmpty());

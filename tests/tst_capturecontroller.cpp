@@ -1,7 +1,9 @@
 #include "capturecontroller.h"
+#include "capturingwindow.h"
 #include "fakewindow.h"
 #include "packetlistmodel.h"
 #include "tmpfsmount.h"
+#include "udpsender.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,6 +20,7 @@
 #include <optional>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 // The address sanitizer reserves terabytes of address space for itself: no limit on it can be
 // set here.
@@ -76,6 +79,22 @@ private:
     bool m_set = false;
 };
 
+// The rows end in "***[k]": the lengths of the runs k = 1, 2, 3, ... they make, one per capture;
+// {-1} when a packet is missing, doubled or out of order.
+QList<qint64> runs(const PacketListModel& model)
+{
+    QList<qint64> out;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QByteArray bytes = model.store().bytes(row).toByteArray();
+        const qint64 k = bytes.sliced(bytes.lastIndexOf('[') + 1).chopped(1).toLongLong();
+        if (k == 1)
+            out.append(0);
+        if (out.isEmpty() || k != ++out.last())
+            return {-1};
+    }
+    return out;
+}
+
 } // namespace
 
 class tst_CaptureController : public QObject
@@ -98,6 +117,8 @@ private slots:
     void captureEndingByItselfShowsOneMessageAndKeepsRows();
     void fullStoreStopsCaptureKeepsEveryRowAndSavesThem_data();
     void fullStoreStopsCaptureKeepsEveryRowAndSavesThem();
+    void stopNeverWaitsForTheHelper_data();
+    void stopNeverWaitsForTheHelper();
 };
 
 void tst_CaptureController::startupChoosesTheSchedulerAdapter_data()
@@ -273,6 +294,13 @@ void tst_CaptureController::captureEndingByItselfShowsOneMessageAndKeepsRows()
     QCOMPARE(h.probe.state(), CaptureState::Ready);
     QCOMPARE(h.probe.panel(3), QString("Status: Stopped"));
     QCOMPARE(h.window.model().rowCount(), 5);
+
+    // A capture stopped before reports after the next has started: that one runs on.
+    h.probe.action("CaptureStart")->trigger();
+    h.dialogs->pressOk();
+    emit h.capture->captureFailed("The capture helper did not end and was killed");
+    QCOMPARE(h.dialogs->shown.size(), 2);
+    QCOMPARE(h.probe.panel(3), QString("Status: Running"));
 }
 
 void tst_CaptureController::fullStoreStopsCaptureKeepsEveryRowAndSavesThem_data()
@@ -360,6 +388,75 @@ void tst_CaptureController::fullStoreStopsCaptureKeepsEveryRowAndSavesThem()
     h.capture->deliver(delivery);
     QCOMPARE(model.rowCount(), delivery.size());
     QCOMPARE(full.count(), 1);
+}
+
+void tst_CaptureController::stopNeverWaitsForTheHelper_data()
+{
+    QTest::addColumn<QString>("traffic"); // the stand-in helper's script; empty: the real one
+    QTest::addColumn<QString>("action");
+    const QList<QPair<const char*, QString>> traffic{
+        {"no traffic", "records=2"},
+        {"a steady stream", "records=2 stream=5 held=3"},
+        {"a flood", "records=2 flood held=300"}};
+    for (const auto& [name, script] : traffic) {
+        for (const char* action : {"Stop", "port change", "close"})
+            QTest::addRow("%s, %s", name, action) << script << QString(action);
+    }
+    QTest::newRow("a flood, memory full, a helper that will not stop")
+        << "records=2 flood ignore-term"
+        << "memory full";
+    QTest::newRow("real capture, a steady stream, Stop") << QString() << "Stop";
+}
+
+void tst_CaptureController::stopNeverWaitsForTheHelper()
+{
+    QFETCH(QString, traffic);
+    QFETCH(QString, action);
+    const bool real = traffic.isEmpty();
+    if (real && ::geteuid() != 0)
+        QSKIP("capturing needs root (CI runs as root)");
+    CapturingWindow w(real ? PcapCapture::helperPath()
+                           : QCoreApplication::applicationDirPath() + "/kinto_stubhelper");
+    auto& capture = static_cast<PcapCapture&>(w.window().component());
+    const PacketListModel& model = w.window().model();
+    const quint16 port = UdpSender::freePort();
+    QCOMPARE(w.start("lo", real ? QString::number(port) : "1 " + traffic), QString());
+    UdpSender sender;
+    for (int k = 1; real && k <= 200; ++k)
+        QVERIFY(sender.send(port, "***[" + QByteArray::number(k) + "]"));
+    QTRY_VERIFY(model.rowCount() >= 2);
+
+    const int rowsBefore = model.rowCount();
+    if (action == "Stop") {
+        w.probe().action("CaptureStop")->trigger();
+    } else if (action == "port change") {
+        w.dialogs().typeText("2 " + traffic);
+        w.dialogs().cancelInput(); // the log offered for the unsaved rows
+        w.probe().action("changeport")->trigger();
+        QCOMPARE(w.probe().panel(3), QString("Status: Running"));
+        QTRY_VERIFY(model.rowCount() >= runs(model).value(0) + 2);
+        w.probe().action("CaptureStop")->trigger();
+    } else if (action == "close") {
+        w.dialogs().cancelInput();
+        QVERIFY(w.window().close());
+        QVERIFY(!w.window().isVisible());
+    } else {
+        w.dialogs().pressOk();
+        w.window().controller().storeFull(StoreShortage::Memory, QString(), model.rowCount());
+    }
+    QCOMPARE(w.probe().state(), action == "close" ? CaptureState::Running : CaptureState::Ready);
+    QVERIFY(!capture.isCapturing());
+    if (action == "Stop" || action == "memory full") // what the helper still sends comes later
+        QCOMPARE(model.rowCount(), rowsBefore);
+    QTRY_VERIFY_WITH_TIMEOUT(!capture.isStopping(), 5000);
+
+    const QList<qint64> captures = runs(model);
+    QCOMPARE(captures.size(), action == "port change" ? 2 : 1);
+    if (action != "memory full")
+        QCOMPARE(quint64(captures.last()), capture.stats().captured);
+    QCOMPARE(w.dialogs().problems(), QString());
+    for (const auto& shown : std::as_const(w.dialogs().shown))
+        QVERIFY2(!shown.text.contains("capture helper"), qPrintable(shown.text));
 }
 
 QTEST_MAIN(tst_CaptureController)

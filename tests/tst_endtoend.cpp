@@ -63,6 +63,7 @@ void tst_EndToEnd::datagramsBecomeRows()
 
     window.controller().CaptureStop_Click();
     QCOMPARE(probe.panel(3), QString("Status: Stopped"));
+    window.component().waitForStopped(5000); // the counts come with the helper's end
     QCOMPARE(window.component().stats().dropped, 0u);
 }
 

@@ -9,6 +9,7 @@
 #include "udpsender.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -133,6 +134,7 @@ void tst_PcapCapture::capturesOnlyTheWatchedPortInOrder()
     }
     capture.stop();
     QVERIFY(!capture.isCapturing());
+    QTRY_VERIFY(!capture.isStopping());
     QCOMPARE(capture.stats().captured, quint64(sent.size()));
     QCOMPARE(capture.stats().dropped, 0u);
 }
@@ -308,7 +310,11 @@ void tst_PcapCapture::stopDeliversEverythingTheHelperCounted()
     for (int n = 1; n <= count; ++n)
         QVERIFY(sender.send(port, "***[" + QByteArray::number(n) + "]"));
     QVERIFY(::kill(pid_t(helper.processId()), SIGTERM) == 0);
-    QVERIFY(helper.waitForFinished(60000));
+    // Traffic goes on during the stop: the helper ends all the same, with what it took before.
+    QDeadlineTimer limit(10000);
+    for (int n = count + 1; !helper.waitForFinished(1) && !limit.hasExpired(); ++n)
+        QVERIFY(sender.send(port, "***[" + QByteArray::number(n) + "]"));
+    QCOMPARE(helper.state(), QProcess::NotRunning);
     QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
     QCOMPARE(helper.exitCode(), int(HelperProtocol::Ended));
 
@@ -321,9 +327,10 @@ void tst_PcapCapture::stopDeliversEverythingTheHelperCounted()
     const CaptureStats stats =
         HelperErrors::statsFrom(QString::fromLocal8Bit(helper.readAllStandardError()));
     QCOMPARE(stats.dropped, 0u);
-    QCOMPARE(stats.captured, quint64(count));
-    QCOMPARE(batch.count(), count);
-    QVERIFY(batch.bytes(count - 1).endsWith("***[" + QByteArray::number(count) + "]"));
+    QVERIFY(stats.captured >= quint64(count));
+    QCOMPARE(quint64(batch.count()), stats.captured);
+    for (qsizetype i = 0; i < batch.count(); ++i) // none missing, none twice
+        QVERIFY(batch.bytes(i).endsWith("***[" + QByteArray::number(i + 1) + "]"));
 }
 
 void tst_PcapCapture::helperEndsAsItWasEnded_data()
@@ -443,7 +450,8 @@ void tst_PcapCapture::helperStreamIsDeliveredAndItsEndReported_data()
     QTest::newRow("packets lost at the stop")
         << "records=3 lost=7" << 3 << "7 captured packets were lost";
     QTest::newRow("stop ignored") << "records=3 ignore-term" << 3
-                                  << "stopped delivering packets when asked to stop";
+                                  << "did not end within a second of being asked to stop and "
+                                     "was killed";
 }
 
 void tst_PcapCapture::helperStreamIsDeliveredAndItsEndReported()
@@ -464,6 +472,7 @@ void tst_PcapCapture::helperStreamIsDeliveredAndItsEndReported()
     else
         QTRY_COMPARE(received.data.size(), rows);
     capture.stop();
+    QTRY_VERIFY(!capture.isStopping());
     QCOMPARE(received.data.size(), rows);
     for (int i = 0; i < rows; ++i)
         QVERIFY(received.data[i].endsWith("***[" + QByteArray::number(i + 1) + "]"));

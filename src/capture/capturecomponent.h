@@ -16,7 +16,8 @@ class PacketBatch;
 // The contract, the same for every implementation (one test runs against each): choosing an
 // adapter and writing a filter only record them; nothing is opened until start(), which opens
 // the capture once, on the current adapter with the last filter written. start() while
-// capturing ends the running capture first. stop() delivers what was captured before it.
+// capturing ends the running capture first. stop() returns at once; what was captured before
+// it is still delivered afterwards, before anything captured by a later start().
 class CaptureComponent : public QObject
 {
     Q_OBJECT
@@ -39,7 +40,13 @@ public:
 
     // Opens the capture on the current adapter with the last filter written.
     virtual QString start() = 0;
-    virtual void stop() = 0;
+    // Why capture stops: the user asked, or the window stops it for a reason it reports itself
+    // (memory is full). Only in the first case is a stop that lost packets reported.
+    enum class StopCause { Asked, Window };
+    virtual void stop(StopCause cause = StopCause::Asked) = 0;
+    // Waits at most timeoutMs for stopped captures to hand over their last packets, and
+    // delivers those now: the log offered next must hold them.
+    virtual void waitForStopped(int timeoutMs) = 0;
     virtual bool isCapturing() const = 0;
 
     virtual CaptureStats stats() const = 0;
@@ -47,6 +54,7 @@ public:
 signals:
     // Packets captured since the last delivery, oldest first.
     void packetsCaptured(const PacketBatch& batch);
-    // Capture stopped by itself (the adapter went away, the kernel refused to go on).
+    // Capture stopped by itself (the adapter went away, the kernel refused to go on), or a
+    // capture the user stopped did not deliver everything it captured.
     void captureFailed(const QString& reason);
 };

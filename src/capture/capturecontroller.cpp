@@ -117,6 +117,9 @@ void CaptureController::stopAndOfferLog()
 {
     if (m_view.isRunning())
         m_component.stop();
+    // The rows captured before the stop belong in the log offered now. They come within a
+    // fraction of this; a helper that takes longer goes on adding rows while the log is offered.
+    m_component.waitForStopped(StoppedWaitMs);
     if (m_view.isUnsaved())
         m_view.runLogExport();
 }
@@ -135,7 +138,9 @@ void CaptureController::applyFilter()
 
 void CaptureController::onCaptureFailed(const QString& reason)
 {
-    showStopped();
+    // A capture stopped before may report after the next has started: that one runs on.
+    if (!m_component.isCapturing())
+        showStopped();
     reportFailure(reason);
 }
 
@@ -145,7 +150,7 @@ void CaptureController::storeFull(StoreShortage shortage, const QString& folder,
     // the first, while capture runs, is told.
     if (!m_view.isRunning())
         return;
-    m_component.stop();
+    m_component.stop(CaptureComponent::StopCause::Window);
     showStopped();
     switch (shortage) {
     case StoreShortage::Disk:

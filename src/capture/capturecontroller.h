@@ -42,6 +42,8 @@ public:
     void applyFilter();
 
     static constexpr int List1WindowHeightTwips = 7335;
+    // The longest the window waits, unanswering, for a stopped capture's last rows.
+    static constexpr int StoppedWaitMs = 200;
 
 private:
     void onCaptureFailed(const QString& reason);

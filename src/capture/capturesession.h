@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -21,7 +22,8 @@
 // packet of a local batch without a lock per packet, and appends the batch to the pending
 // packets under one lock. The user-interface thread is woken at most once until it has taken
 // what is pending, so a busy window gets bigger batches rather than more events, and it never
-// waits on the helper.
+// waits on the helper: the thread also asks the helper to stop, reads until its output ends,
+// and reaps it.
 class CaptureSession
 {
 public:
@@ -30,6 +32,9 @@ public:
     // How long the helper may take to open the adapter and compile the filter. A filter of
     // thousands of terms takes libpcap seconds; one that takes longer is given up.
     static constexpr int StartTimeoutMs = 30000;
+    // A helper asked to stop ends within a fixed time, however busy the adapter; one that has
+    // not ended after this is killed.
+    static constexpr auto StopTimeout = std::chrono::seconds(1);
 
     // Starts the helper and waits (at most startTimeoutMs) until it captures. On failure
     // returns null and sets *error to a text a person can act on. Called on the user-interface
@@ -39,48 +44,52 @@ public:
                                                 const QString& filter, QString* error,
                                                 int startTimeoutMs = StartTimeoutMs);
 
-    // Starts the reading thread; wake is called on that thread whenever packets are waiting.
+    // Starts the reading thread; wake is called on that thread whenever packets are waiting
+    // and once more when the session has ended.
     void start(std::function<void()> wake);
-    // Stops the helper and the thread. Packets captured before the stop can still be taken.
-    // Waits as long as the helper still delivers; one that has stopped delivering is killed.
+    // Asks the helper to stop and returns at once. Packets it captured before the stop still
+    // arrive; then the session ends.
     void stop();
-    // Why the stop did not deliver everything (the helper lost packets, or had to be killed);
-    // empty when it did.
-    QString stopFailure() const { return m_stopFailure; }
+    // True once the helper has ended and everything it delivered is waiting to be taken.
+    bool hasEnded() const;
+    // Waits at most timeoutMs for hasEnded().
+    bool waitEnded(int timeoutMs) const;
+    // Once ended: why it did not deliver everything it captured (it ended by itself, lost
+    // packets, or had to be killed at the stop); empty when it did.
+    QString endReport() const;
 
     // Moves the waiting packets into out (whose old content is dropped, its memory reused).
     void take(PacketBatch& out);
-    // True once capture has ended by itself; failure() says why.
-    bool hasFailed() const { return m_failed.load(); }
-    // Reaps the helper on first call: only the user-interface thread calls it.
-    QString failure();
-    // The kernel's counts, known once the helper has ended.
+    // The kernel's counts, known once the session has ended.
     CaptureStats stats() const;
     pid_t helperPid() const { return m_helper.pid(); }
 
 private:
     CaptureSession(const QString& helper, const QString& device);
     QString startHelper(const QString& filter, int timeoutMs);
-    void endHelper();
+    void reap(std::chrono::steady_clock::duration limit);
     QString helperEnded();
     void run();
-    void endWithoutMemory();
+    bool readOutput();
+    bool waitForOutput();
+    void end(bool broken, bool outOfMemory);
     void publish(PacketBatch& batch);
 
     QString m_helperPath;
     QString m_device;
-    ChildProcess m_helper;
-    QString m_stopFailure;
+    ChildProcess m_helper; // after start(), only the thread touches it
     SavefileReader m_reader;
     std::thread m_thread;
     std::function<void()> m_wake;
-    std::atomic<bool> m_stopping{false};
-    std::atomic<bool> m_failed{false};
-    std::atomic<qint64> m_bytesRead{0}; // a stop waits as long as this grows
+    int m_stopRequest = -1; // an eventfd: stop() wakes the thread with it
+    // The thread's own: when it asked the helper to stop, and whether it had to kill it.
+    std::chrono::steady_clock::time_point m_stopDeadline{};
+    bool m_stopAsked = false;
+    bool m_killed = false;
     mutable std::mutex m_mutex;
-    std::condition_variable m_ended; // signalled when the thread has read the last packet
-    bool m_done = false;             // guarded by m_mutex
-    PacketBatch m_pending;           // guarded by m_mutex
-    QString m_failure;               // guarded by m_mutex
-    CaptureStats m_stats;            // guarded by m_mutex
+    mutable std::condition_variable m_endedSignal;
+    bool m_ended = false;  // guarded by m_mutex
+    PacketBatch m_pending; // guarded by m_mutex
+    QString m_endReport;   // guarded by m_mutex
+    CaptureStats m_stats;  // guarded by m_mutex
 };

@@ -163,8 +163,8 @@ QString noAnswer(const QString& helper, int seconds)
 
 QString noStop(const QString& helper)
 {
-    return QStringLiteral("The capture helper %1 stopped delivering packets when asked to stop "
-                          "and was ended; packets it still held are lost.")
+    return QStringLiteral("The capture helper %1 did not end within a second of being asked to "
+                          "stop and was killed; packets it still held are lost.")
         .arg(helper);
 }
 

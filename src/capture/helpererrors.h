@@ -15,7 +15,7 @@ QString cannotRun(const QString& helper, int error);
 QString fromHelper(const QString& helper, int status, const QString& errorOutput);
 QString noAnswer(const QString& helper, int seconds);
 QString unreadable(const QString& helper);
-// Asked to stop, the helper stopped delivering without ending.
+// Asked to stop, the helper did not end in time and was killed.
 QString noStop(const QString& helper);
 // Capturing needs membership of the group that may run the helper.
 QString groupNeeded();

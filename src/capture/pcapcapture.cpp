@@ -21,7 +21,12 @@ PcapCapture::PcapCapture(QObject* parent, const QString& helper)
 
 PcapCapture::~PcapCapture()
 {
-    endSession(false);
+    // Nothing is delivered or reported any more. The helpers end side by side, and the reading
+    // threads, which wake this object, are gone before its members.
+    if (m_session)
+        m_session->stop();
+    m_stopping.clear();
+    m_session.reset();
 }
 
 QString PcapCapture::helperPath()
@@ -38,7 +43,7 @@ void PcapCapture::startup()
 
 QString PcapCapture::start()
 {
-    endSession(true);
+    stopSession(StopCause::Asked);
     if (m_adapter < 0 || m_adapter >= m_adapters.size())
         return QStringLiteral("No adapter is chosen.");
     QString error;
@@ -54,27 +59,28 @@ QString PcapCapture::start()
     return {};
 }
 
-void PcapCapture::stop()
+void PcapCapture::stop(StopCause cause)
 {
-    endSession(true);
+    stopSession(cause);
 }
 
-void PcapCapture::endSession(bool report)
+void PcapCapture::stopSession(StopCause cause)
 {
     if (!m_session)
         return;
-    m_deliveryTimer.stop();
     m_session->stop();
-    m_wakePending = false; // the thread has ended: the next session must be able to wake us
-    // What was captured before the stop still becomes rows.
-    m_session->take(m_delivery);
-    m_lastStats = m_session->stats();
-    const QString lost = m_session->stopFailure();
-    m_session.reset();
-    if (!m_delivery.isEmpty())
-        emit packetsCaptured(m_delivery);
-    if (report && !lost.isEmpty())
-        emit captureFailed(lost);
+    m_stopping.push_back({std::move(m_session), cause == StopCause::Asked});
+}
+
+void PcapCapture::waitForStopped(int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (const Stopping& stopping : m_stopping) {
+        if (!stopping.session->waitEnded(int(std::max<qint64>(timeoutMs - clock.elapsed(), 0))))
+            break;
+    }
+    deliverStopped();
 }
 
 bool PcapCapture::isCapturing() const
@@ -94,27 +100,62 @@ qint64 PcapCapture::helperPid() const
 
 void PcapCapture::deliver()
 {
-    if (!m_session) {
-        m_wakePending = false;
-        return;
-    }
+    const bool ending = (m_session && m_session->hasEnded()) ||
+                        (!m_stopping.empty() && m_stopping.front().session->hasEnded());
     const qint64 wait =
         m_sinceDelivery.isValid() ? DeliveryIntervalMs - m_sinceDelivery.elapsed() : 0;
-    if (wait > 0 && !m_session->hasFailed()) {
-        // The wake stays pending: the reading thread need not post again meanwhile.
+    if (wait > 0 && !ending) {
+        // The wake stays pending: the reading threads need not post again meanwhile.
         m_deliveryTimer.start(int(wait));
         return;
     }
+    m_deliveryTimer.stop();
     m_wakePending = false;
     m_sinceDelivery.start();
-    m_session->take(m_delivery);
+    if (deliverStopped())
+        deliverCurrent();
+}
+
+// Delivers what the stopped sessions captured, oldest first, and lets go of those that have
+// ended. True when none is left: only then may the running session's packets follow.
+bool PcapCapture::deliverStopped()
+{
+    while (!m_stopping.empty()) {
+        CaptureSession* session = m_stopping.front().session.get();
+        const bool ended = session->hasEnded(); // before the take: then nothing comes after it
+        session->take(m_delivery);
+        if (!m_delivery.isEmpty())
+            emit packetsCaptured(m_delivery);
+        m_delivery.clear();
+        if (!ended)
+            return false;
+        // A slot may have got here first.
+        if (m_stopping.empty() || m_stopping.front().session.get() != session)
+            continue;
+        const QString report = m_stopping.front().report ? session->endReport() : QString();
+        m_lastStats = session->stats();
+        m_stopping.pop_front();
+        if (!report.isEmpty())
+            emit captureFailed(report);
+    }
+    return true;
+}
+
+void PcapCapture::deliverCurrent()
+{
+    CaptureSession* session = m_session.get();
+    if (!session)
+        return;
+    const bool ended = session->hasEnded(); // by itself: it was not asked to stop
+    session->take(m_delivery);
     if (!m_delivery.isEmpty())
         emit packetsCaptured(m_delivery);
     m_delivery.clear(); // a burst's batch is not kept until the next delivery
     // A slot may have stopped or restarted the capture meanwhile.
-    if (m_session && m_session->hasFailed()) {
-        const QString reason = m_session->failure();
-        endSession(false);
-        emit captureFailed(reason);
-    }
+    if (!ended || m_session.get() != session)
+        return;
+    const QString reason = session->endReport();
+    m_lastStats = session->stats();
+    m_session.reset();
+    emit captureFailed(reason);
 }

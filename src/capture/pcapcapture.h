@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <deque>
 #include <memory>
 
 class CaptureSession;
@@ -37,12 +38,15 @@ public:
     int adapter() const override { return m_adapter; }
     void setFilter(const QString& expression) override { m_filter = expression; }
     QString start() override;
-    void stop() override;
+    void stop(StopCause cause = StopCause::Asked) override;
+    void waitForStopped(int timeoutMs) override;
     bool isCapturing() const override;
     CaptureStats stats() const override;
 
     // The helper's process while capturing, else 0 (the benchmark counts its CPU and memory).
     qint64 helperPid() const;
+    // True while a stopped capture still hands over what its helper captured before the stop.
+    bool isStopping() const { return !m_stopping.empty(); }
     // How long start() waits for the helper to capture (tests shorten it).
     void setStartTimeout(int ms) { m_startTimeoutMs = ms; }
 
@@ -52,9 +56,17 @@ public:
 
 private:
     void deliver();
-    // Ends the running session and delivers what it captured; with report, a stop that lost
-    // packets is reported as captureFailed.
-    void endSession(bool report);
+    bool deliverStopped();
+    void deliverCurrent();
+    // Asks the running session to stop; it goes on delivering until its helper has ended.
+    void stopSession(StopCause cause);
+
+    // A stopped session; with report, how it ended is reported when it did not deliver all.
+    struct Stopping
+    {
+        std::unique_ptr<CaptureSession> session;
+        bool report = true;
+    };
 
     QString m_helper;
     int m_startTimeoutMs;
@@ -63,6 +75,8 @@ private:
     int m_adapter = -1;
     QString m_filter;
     std::unique_ptr<CaptureSession> m_session;
+    // Oldest first: their packets are delivered before any of the running session's.
+    std::deque<Stopping> m_stopping;
     CaptureStats m_lastStats;
     PacketBatch m_delivery; // reused so that its memory is not allocated per delivery
     std::atomic<bool> m_wakePending{false};

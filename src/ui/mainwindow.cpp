@@ -64,7 +64,9 @@ MainWindow::~MainWindow()
     // Widgets losing the focus as they go must not reach the controller any more.
     m_combo1->disconnect(this);
     m_List1->disconnect(this);
-    // Stop the capture thread before anything it reports to goes away.
+    // Stop the capture thread before anything it reports to goes away. Its helper takes a
+    // moment to end: the window leaves the screen first.
+    hide();
     m_oPacketX.reset();
 }
 

@@ -7,12 +7,13 @@
 
 #include <QAction>
 
-CapturingWindow::CapturingWindow()
+CapturingWindow::CapturingWindow(const QString& helper)
 {
     auto dialogs = std::make_unique<ScriptedDialogs>();
     m_dialogs = dialogs.get();
     m_dialogs->pressOk(); // no adapter here names the packet scheduler
-    m_window = std::make_unique<MainWindow>(std::make_unique<PcapCapture>(), std::move(dialogs));
+    m_window = std::make_unique<MainWindow>(std::make_unique<PcapCapture>(nullptr, helper),
+                                            std::move(dialogs));
     m_probe = std::make_unique<WindowProbe>(*m_window);
     m_window->Form_Load();
 }

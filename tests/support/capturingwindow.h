@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pcapcapture.h"
 #include "windowprobe.h"
 
 #include <QString>
@@ -14,8 +15,9 @@ class ScriptedDialogs;
 class CapturingWindow
 {
 public:
-    // Loads the window; the "Select adapter from list" it asks at start-up is answered.
-    CapturingWindow();
+    // Loads the window; the "Select adapter from list" it asks at start-up is answered. helper:
+    // the capture helper the component runs.
+    explicit CapturingWindow(const QString& helper = PcapCapture::helperPath());
     ~CapturingWindow();
 
     // Sets the port, chooses the adapter by its device name in the adapter drop-down and

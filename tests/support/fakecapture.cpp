@@ -55,7 +55,7 @@ QString FakeCapture::start()
     return {};
 }
 
-void FakeCapture::stop()
+void FakeCapture::stop(StopCause)
 {
     m_calls << QStringLiteral("stop");
     m_capturing = false;

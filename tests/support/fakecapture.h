@@ -24,7 +24,8 @@ public:
     int adapter() const override { return m_adapter; }
     void setFilter(const QString& expression) override;
     QString start() override;
-    void stop() override;
+    void stop(StopCause cause = StopCause::Asked) override;
+    void waitForStopped(int) override {} // delivers nothing after a stop
     bool isCapturing() const override { return m_capturing; }
     CaptureStats stats() const override { return {}; }
 

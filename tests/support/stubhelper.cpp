@@ -12,11 +12,15 @@
 //   ignore-term     SIGTERM does nothing
 //   lost=N          at the stop, report N lost packets (status 8)
 //   outside         end at once as if stopped from outside (status 10)
-// Without an end of its own it waits for SIGTERM (or its window's going), then writes the
-// kernel counts line for the records it sent and exits 0.
+//   stream=N        from here on a record every N ms      flood  records as fast as they go
+//   held=N          N records still held at the stop, written after it
+// Without an end of its own it waits for SIGTERM (or its window's going), streaming if asked,
+// as the real helper captures until its filter that accepts nothing applies; then it writes
+// what it held, the kernel counts line for the records it sent, and exits 0.
 #include "helperprotocol.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -93,6 +97,29 @@ int value(const std::string& word)
     return std::stoi(word.substr(word.find('=') + 1));
 }
 
+void send(int& sent, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        const std::vector<char> r = record(++sent);
+        writeAll(r.data(), r.size());
+    }
+}
+
+// Until the stop or the window's going (standard input hangs up): a record every intervalMs (0:
+// as fast as the output takes them; -1: none). The traffic dies down after 3 s, so that a window
+// that waits for it to end fails a test rather than hanging it.
+void captureUntilStopped(int& sent, int intervalMs)
+{
+    const auto quiet = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    pollfd in{STDIN_FILENO, 0, 0};
+    while (!g_stop && !(::poll(&in, 1, intervalMs) > 0 && in.revents != 0)) {
+        if (std::chrono::steady_clock::now() > quiet)
+            intervalMs = -1;
+        else if (intervalMs >= 0 && !g_stop)
+            send(sent, 1);
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -105,6 +132,8 @@ int main(int argc, char* argv[])
 
     int sent = 0;
     int lost = -1;
+    int interval = -1;
+    int held = 0;
     std::size_t at = 0;
     while (at < script.size()) {
         std::size_t end = script.find(' ', at);
@@ -133,10 +162,7 @@ int main(int argc, char* argv[])
         } else if (word.rfind("records=", 0) == 0) {
             if (sent == 0)
                 header(0xa1b2c3d4);
-            for (int i = 0; i < value(word); ++i) {
-                const std::vector<char> r = record(++sent);
-                writeAll(r.data(), r.size());
-            }
+            send(sent, value(word));
         } else if (word == "half") {
             const std::vector<char> r = record(sent + 1);
             writeAll(r.data(), r.size() / 2);
@@ -148,15 +174,20 @@ int main(int argc, char* argv[])
             std::signal(SIGTERM, SIG_IGN);
         } else if (word.rfind("lost=", 0) == 0) {
             lost = value(word);
+        } else if (word.rfind("stream=", 0) == 0) {
+            interval = value(word);
+        } else if (word == "flood") {
+            interval = 0;
+        } else if (word.rfind("held=", 0) == 0) {
+            held = value(word);
         } else if (word == "outside") {
             say(0, HelperProtocol::statsLine({std::uint64_t(sent), std::uint64_t(sent), 0}));
             return say(HelperProtocol::EndedFromOutside, "stopped from outside.");
         }
     }
-    // Until the stop, or until the window has gone (standard input hangs up).
-    pollfd in{STDIN_FILENO, 0, 0};
-    while (!g_stop && !(::poll(&in, 1, -1) > 0 && in.revents != 0)) {
-    }
+    captureUntilStopped(sent, interval);
+    if (g_stop)
+        send(sent, held);
     if (lost >= 0)
         return say(HelperProtocol::OutputFailed,
                    std::to_string(lost) + " captured packets were lost: the capture could not "

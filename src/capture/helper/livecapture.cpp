@@ -7,7 +7,9 @@
 #include <pcap/pcap.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <linux/filter.h>
 #include <net/if.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -40,9 +42,10 @@ void onPacket(unsigned char* user, const pcap_pkthdr* header, const unsigned cha
     reinterpret_cast<RecordWriter*>(user)->append(*header, bytes);
 }
 
-// After a stop the ring may still hold a block the kernel has not handed over yet: it does so
-// within the block timeout. Quiet for this long means the ring is empty.
-constexpr int DrainQuietMs = 5 * HelperProtocol::BufferTimeoutMs;
+// Once the socket takes nothing more, the kernel hands over its last, partly filled block of the
+// ring within two of its block timers (each the block timeout rounded up to the kernel's tick).
+// This long after that moment the ring has nothing more to give.
+constexpr auto LastBlockWait = std::chrono::milliseconds(5 * HelperProtocol::BufferTimeoutMs);
 
 // How often an idle capture looks whether its adapter still exists. The kernel reports an
 // adapter that goes down once, on the socket, and says nothing more when it is then removed:
@@ -158,7 +161,8 @@ int LiveCapture::run(RecordWriter& out, const volatile std::sig_atomic_t* stop,
         if (!out.flush())
             break;
     }
-    drain(out);
+    stopTaking();
+    drain(out, waits[0]);
     if (out.failed()) {
         *reason = std::to_string(out.lost()) + " captured packets were lost: the capture could " +
                   "not be written (" + std::strerror(out.error()) + ").";
@@ -167,23 +171,43 @@ int LiveCapture::run(RecordWriter& out, const volatile std::sig_atomic_t* stop,
     return HelperProtocol::Ended;
 }
 
-// Takes every packet still in the ring (also after the output failed: then they are counted
-// as lost) and writes it.
-bool LiveCapture::drain(RecordWriter& out)
+// A filter that accepts nothing, attached to the socket itself: from here on the kernel puts no
+// packet into the ring, while what the ring already holds stays as it is. (libpcap's own
+// pcap_setfilter would also have the blocks already queued filtered again, with the new filter,
+// throwing away what was captured.) Should the kernel refuse, the drain still ends in time.
+void LiveCapture::stopTaking()
 {
-    pollfd ring{pcap_get_selectable_fd(m_handle), POLLIN, 0};
+    sock_filter rejectAll{BPF_RET | BPF_K, 0, 0, 0};
+    const sock_fprog program{1, &rejectAll};
+    ::setsockopt(pcap_fileno(m_handle), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+}
+
+// Takes every packet the ring held when capture stopped taking, and writes it, whatever still
+// arrives at the adapter. A hang-up of standard input ends it at once; after a failed write what
+// the ring holds is only counted as lost.
+void LiveCapture::drain(RecordWriter& out, pollfd input)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point lastBlock = Clock::now() + LastBlockWait;
+    pollfd waits[2] = {input, {pcap_get_selectable_fd(m_handle), POLLIN, 0}};
     for (;;) {
         const int n = dispatch(out);
         if (n < 0)
-            return false;
+            return;
         out.flush();
         if (n > 0)
             continue;
-        const int ready = ::poll(&ring, 1, DrainQuietMs);
-        if (ready == 0)
-            return true;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(lastBlock - Clock::now()).count();
+        if (out.failed() || left <= 0)
+            return;
+        const int ready = ::poll(waits, 2, int(left));
         if (ready < 0 && errno != EINTR)
-            return false;
+            return;
+        if (waits[0].revents & (POLLHUP | POLLERR))
+            return; // nobody left to deliver to
+        if (waits[0].revents & POLLNVAL)
+            waits[0].fd = -1;
     }
 }
 

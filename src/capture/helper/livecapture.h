@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <poll.h>
 #include <string>
 
 struct pcap;
@@ -25,8 +26,9 @@ public:
 
     // Writes the savefile header, then every packet, one write per batch, until *stop is set
     // (by a signal, which is blocked except while waiting) or standard input hangs up (the
-    // window is gone). After a stop it first takes every packet still in the kernel's ring and
-    // writes it. Returns a status; *reason says why when it is not Ended.
+    // window is gone). After a stop the socket takes no more packets, and every packet it took
+    // before is written: the end comes within a fixed time of the stop, however busy the adapter.
+    // Returns a status; *reason says why when it is not Ended.
     int run(RecordWriter& out, const volatile std::sig_atomic_t* stop, const sigset_t& waitMask,
             std::string* reason);
 
@@ -36,7 +38,8 @@ public:
 
 private:
     int dispatch(RecordWriter& out);
-    bool drain(RecordWriter& out);
+    void stopTaking();
+    void drain(RecordWriter& out, pollfd input);
     bool adapterGone() const;
     void clearSocketError();
     bool kernelCounts(std::uint64_t* received, std::uint64_t* dropped);
