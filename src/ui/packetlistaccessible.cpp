@@ -39,7 +39,8 @@ PacketListAccessible::PacketListAccessible(PacketListView* view)
 
 PacketListAccessible::~PacketListAccessible()
 {
-    forgetCells();
+    // The list is being destroyed: its cells go with it, with nothing left to announce.
+    forgetCells(false);
 }
 
 PacketListView* PacketListAccessible::view() const
@@ -47,13 +48,13 @@ PacketListView* PacketListAccessible::view() const
     return static_cast<PacketListView*>(widget());
 }
 
-void PacketListAccessible::forgetCells() const
+void PacketListAccessible::forgetCells(bool announce) const
 {
     for (const QAccessible::Id id : std::as_const(m_cells)) {
         // A screen reader may hold the cell: it is told the cell is gone while the cell can
         // still say where it was, and asks the table again when it comes back.
-        if (QAccessibleInterface* cell = QAccessible::accessibleInterface(id);
-            cell && cell->isValid()) {
+        QAccessibleInterface* cell = announce ? QAccessible::accessibleInterface(id) : nullptr;
+        if (cell && cell->isValid()) {
             QAccessibleEvent gone(cell, QAccessible::ObjectDestroyed);
             QAccessible::updateAccessibility(&gone);
         }

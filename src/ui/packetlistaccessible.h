@@ -53,7 +53,7 @@ public:
     void modelChange(QAccessibleTableModelChangeEvent* event) override;
 
 private:
-    void forgetCells() const;
+    void forgetCells(bool announce = true) const;
 
     // By place (child number, counted wide), only those asked for.
     mutable QHash<qint64, QAccessible::Id> m_cells;
