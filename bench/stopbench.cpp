@@ -2,6 +2,7 @@
 
 #include "benchreport.h"
 #include "capturecontroller.h"
+#include "eventwait.h"
 #include "floodsender.h"
 #include "mainwindow.h"
 #include "packetlistmodel.h"
@@ -26,20 +27,6 @@ namespace {
 // The flood runs until this long after the Stop was given, should the Stop not come back by
 // itself: a window that waits for the traffic to end is then measured instead of waited for.
 constexpr auto FloodLimit = std::chrono::seconds(10);
-
-template <typename Done> bool waitUntil(Done done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QTimer poke;
-    poke.start(5);
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 // Ends the sender from another thread after FloodLimit, unless cancelled first.
 class Watchdog
@@ -95,7 +82,7 @@ bool StopBench::run(MainWindow& window, quint16 port, BenchReport& report)
     if (!sender.start(port, 4000000000LL))
         return fail(sender.result().error);
     const qint64 floodFrom = monotonicNs();
-    waitUntil([] { return false; }, 1000); // the flood and the capture at full speed
+    waitUntil([] { return false; }, 1000, 5); // the flood and the capture at full speed
     const int rowsAtStop = model.rowCount();
     const double rowRate = double(rowsAtStop - rowsAtStart) / seconds(monotonicNs() - floodFrom);
 
@@ -114,7 +101,7 @@ bool StopBench::run(MainWindow& window, quint16 port, BenchReport& report)
                     readyNs = monotonicNs() - start;
                 return readyNs >= 0 && !capture->isStopping();
             },
-            60000);
+            60000, 5); // Ready is timed to the loop's wake-up
     }
     const qint64 endedNs = monotonicNs() - start;
     stalls.stop();

@@ -4,6 +4,7 @@
 #include "benchreport.h"
 #include "capturecomponent.h"
 #include "capturecontroller.h"
+#include "eventwait.h"
 #include "floodsender.h"
 #include "mainwindow.h"
 #include "packetlistmodel.h"
@@ -29,19 +30,6 @@ using ProcessUsage::monotonicNs;
 namespace {
 
 // Runs the event loop until done() holds or timeoutMs has passed.
-template <typename Done> bool waitUntil(Done done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QTimer poke; // wakes the loop so that done() is looked at even when nothing happens
-    poke.start(10);
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 double seconds(qint64 ns)
 {
