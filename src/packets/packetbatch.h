@@ -29,6 +29,7 @@ public:
     void reserve(qsizetype packets, qsizetype bytes);
 
     qsizetype count() const { return qsizetype(m_entries.size()); }
+    qsizetype byteCount() const { return qsizetype(m_bytes.size()); }
     bool isEmpty() const { return m_entries.empty(); }
     const Entry& entry(qsizetype i) const { return m_entries[size_t(i)]; }
     QByteArrayView bytes(qsizetype i) const;
