@@ -37,19 +37,6 @@ QByteArray message(int n)
     return "***[" + QByteArray::number(n) + "]\xDAHello";
 }
 
-// Resident memory of the process that is no file's page: what the kernel cannot write back.
-qint64 anonymousBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("RssAnon:"))
-            return line.mid(8).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
 // Sends the datagrams on a thread of its own, never more than a window ahead of the rows, so
 // that a machine shared with other work cannot starve the capture thread into kernel drops:
 // the run is about what five million packets do to the program, not about top speed.

@@ -54,3 +54,15 @@ MemoryCgroup::~MemoryCgroup()
     writeText(m_parent + QStringLiteral("/cgroup.procs"), QByteArray::number(::getpid()));
     QDir().rmdir(m_child);
 }
+
+qint64 anonymousBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("RssAnon:"))
+            return line.mid(8).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}

@@ -23,3 +23,7 @@ private:
     QString m_child;
     QString m_error;
 };
+
+// Resident memory of this process that is no file's page: what the kernel cannot write back;
+// -1 when it cannot be read.
+qint64 anonymousBytes();
