@@ -86,7 +86,7 @@ private:
     bool roomLocked() const;
     void readErrors();
     void end(bool broken, bool outOfMemory);
-    void publish(PacketBatch& batch);
+    qsizetype publish(QByteArrayView bytes);
 
     QString m_helperPath;
     QString m_device;
