@@ -1,7 +1,6 @@
-#include "capturelog.h"
+#include "listfile.h"
 
-#include "logrows.h"
-#include "packetlistmodel.h"
+#include "rowformat.h"
 #include "sigpipehold.h"
 
 #include <QDir>
@@ -40,13 +39,6 @@ bool writeAll(QIODevice& device, const char* data, qsizetype size)
     return true;
 }
 
-QString failure(const QString& fileName, const QString& reason)
-{
-    const QString path =
-        QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(fileName).absoluteFilePath()));
-    return QStringLiteral("The log could not be written to \"%1\":\r\n%2").arg(path, reason);
-}
-
 // QSaveFile words a refusal to replace an existing file in its own terms; the system's reason
 // (a read-only file system, no permission) tells the user more.
 QString openFailure(const QString& fileName, const QString& qtReason)
@@ -71,16 +63,18 @@ bool mayReplaceInPlace(const QString& fileName)
 
 } // namespace
 
-const qsizetype CaptureLog::BufferBytes = RecordBytes + LogRows::ScratchBytes;
-
-CaptureLog::CaptureLog(const PacketStore& store, qsizetype rows, char* buffer)
-    : m_rows(rows), m_records(std::make_unique<LogRows>(store, buffer + RecordBytes)),
-      m_buffer(buffer)
+ListFile::ListFile(RowFormat& format, qsizetype rows, char* buffer, const QString& what)
+    : m_format(format), m_rows(rows), m_buffer(buffer), m_what(what)
 {}
 
-CaptureLog::~CaptureLog() = default;
+QString ListFile::failure(const QString& fileName, const QString& reason) const
+{
+    const QString path =
+        QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(fileName).absoluteFilePath()));
+    return QStringLiteral("The %1 could not be written to \"%2\":\r\n%3").arg(m_what, path, reason);
+}
 
-bool CaptureLog::stopsForCancel()
+bool ListFile::stopsForCancel()
 {
     if (m_cancel.load(std::memory_order_relaxed))
         m_canceled = true;
@@ -90,7 +84,7 @@ bool CaptureLog::stopsForCancel()
 // Writes to a descriptor opened non-blocking, waiting for room only while the reader makes
 // progress. Returns an empty text when everything went out or the writing was cancelled,
 // otherwise the reason.
-QString CaptureLog::writeAll(int fd, const char* data, qsizetype size)
+QString ListFile::writeAll(int fd, const char* data, qsizetype size)
 {
     for (qsizetype done = 0, waited = 0; done < size;) {
         const ssize_t written = ::write(fd, data + done, size_t(size - done));
@@ -122,11 +116,11 @@ QString CaptureLog::writeAll(int fd, const char* data, qsizetype size)
 
 // Fills the buffer with records and hands each full buffer to write, which says whether it
 // went out. Between buffers the count of rows written is published and a cancel looked for.
-template <typename Write> bool CaptureLog::writeRows(Write write)
+template <typename Write> bool ListFile::writeRows(Write write)
 {
-    LogRows& rows = *m_records;
+    RowFormat& rows = m_format;
     char* const end = m_buffer + RecordBytes;
-    char* w = m_buffer;
+    char* w = rows.writeHeader(m_buffer);
     auto flush = [&](qsizetype rowsDone) {
         if (stopsForCancel() || !write(m_buffer, w - m_buffer))
             return false;
@@ -155,7 +149,7 @@ template <typename Write> bool CaptureLog::writeRows(Write write)
 // their identity (renaming over a device node would replace the node, and we run with the
 // rights to do so); a regular file is emptied first. The non-blocking open keeps a pipe without
 // a reader from hanging the window, and a reader that stops reading is given up on.
-QString CaptureLog::writeInPlace(const QString& fileName, int flags)
+QString ListFile::writeInPlace(const QString& fileName, int flags)
 {
     const int fd = ::open(QFile::encodeName(fileName).constData(),
                           O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | flags);
@@ -174,7 +168,7 @@ QString CaptureLog::writeInPlace(const QString& fileName, int flags)
 
 // A regular file is written beside the old one and renamed over it only when complete, so a
 // failure leaves the old log as it was.
-QString CaptureLog::writeReplacing(const QString& fileName)
+QString ListFile::writeReplacing(const QString& fileName)
 {
     QSaveFile file(fileName);
     file.setDirectWriteFallback(true); // Qt's own way past a folder that refuses new files
@@ -208,7 +202,7 @@ QString CaptureLog::writeReplacing(const QString& fileName)
     return {};
 }
 
-QString CaptureLog::write(const QString& fileName)
+QString ListFile::write(const QString& fileName)
 {
     try {
         struct stat status;
@@ -223,10 +217,4 @@ QString CaptureLog::write(const QString& fileName)
         // A file left half written is removed with its QSaveFile, the older log kept.
         return failure(fileName, qt_error_string(ENOMEM));
     }
-}
-
-QString CaptureLog::defaultFileName(const QString& directory, const QDateTime& now)
-{
-    return directory + QStringLiteral("/KintoCapturelog") +
-           now.toString(QStringLiteral("yyMMddHHmm")) + QStringLiteral(".csv");
 }
