@@ -7,42 +7,47 @@
 
 #include <QDir>
 
+#include <QElapsedTimer>
+#include <QTimer>
+
 #include <condition_variable>
+#include <deque>
+#include <limits>
 #include <mutex>
 
 namespace {
 
 const QString Title = QStringLiteral("Open Capture");
-// The reading thread waits while this much is read but not yet listed: a slow window must not
-// make the file's packets pile up in memory.
-constexpr qsizetype MaxPendingBytes = qsizetype(32) << 20;
+// The reading thread waits while this many batches (about 1 MiB each) are read but not yet
+// listed: a window slower than the disk must not make the file pile up in memory.
+constexpr size_t MaxPendingBatches = 16;
+// The window lists batches for this long at a time, then paints and takes input.
+constexpr int DeliverySliceMs = 15;
 
 // Batches on their way from the reading thread to the list.
 class Pending
 {
 public:
     // Called by the reading thread; false once the reading is to stop.
-    bool put(PacketBatch& batch)
+    bool put(PacketBatch&& batch)
     {
         std::unique_lock lock(m_mutex);
-        m_taken.wait(lock, [&] { return m_stop || m_bytes < MaxPendingBytes; });
-        if (m_batch.isEmpty())
-            std::swap(m_batch, batch);
-        else
-            m_batch.append(batch);
-        m_bytes = pendingBytes();
-        batch.clear();
+        m_taken.wait(lock, [&] { return m_stop || m_batches.size() < MaxPendingBatches; });
+        if (!batch.isEmpty())
+            m_batches.push_back(std::move(batch));
         return !m_stop;
     }
-    void take(PacketBatch& out)
+    bool take(PacketBatch& out)
     {
-        out.clear();
         {
             std::lock_guard lock(m_mutex);
-            std::swap(out, m_batch);
-            m_bytes = 0;
+            if (m_batches.empty())
+                return false;
+            out = std::move(m_batches.front());
+            m_batches.pop_front();
         }
         m_taken.notify_all();
+        return true;
     }
     void stop()
     {
@@ -59,17 +64,9 @@ public:
     }
 
 private:
-    qsizetype pendingBytes() const
-    {
-        return m_batch.isEmpty() ? 0
-                                 : m_batch.entry(m_batch.count() - 1).offset +
-                                       m_batch.entry(m_batch.count() - 1).length;
-    }
-
     mutable std::mutex m_mutex;
     std::condition_variable m_taken;
-    PacketBatch m_batch;
-    qsizetype m_bytes = 0;
+    std::deque<PacketBatch> m_batches;
     bool m_stop = false;
 };
 
@@ -94,22 +91,34 @@ void CaptureFileOpen::open(const QString& fileName, const QString& filter)
     Pending pending;
     bool opened = false;
     CaptureFileReader::Result result = CaptureFileReader::Result::Failed;
+    // Lists what was read, a slice at a time; while more waits, the next slice comes as soon as
+    // the window has painted and taken its input.
+    QObject context;
+    QTimer next;
+    next.setSingleShot(true);
     PacketBatch delivery;
-    const auto deliver = [&] {
-        pending.take(delivery);
-        m_model.OnPackets(delivery);
-        if (m_model.store().isFull())
-            pending.stop();
+    const auto deliver = [&](int sliceMs) {
+        QElapsedTimer slice;
+        slice.start();
+        while (slice.elapsed() < sliceMs && pending.take(delivery)) {
+            m_model.OnPackets(delivery);
+            if (m_model.store().isFull())
+                pending.stop();
+        }
     };
+    QObject::connect(&next, &QTimer::timeout, &context, [&] {
+        deliver(DeliverySliceMs);
+        next.start(0);
+    });
 
     BackgroundJob::Work work;
     work.title = Title;
     work.run = [&] {
         opened = reader.open(fileName, filter);
-        PacketBatch batch;
         while (opened && result != CaptureFileReader::Result::End) {
+            PacketBatch batch;
             result = reader.read(batch, PacketBatch::KeptBytes);
-            if (!pending.put(batch) || result == CaptureFileReader::Result::Failed)
+            if (!pending.put(std::move(batch)) || result == CaptureFileReader::Result::Failed)
                 break;
         }
     };
@@ -119,9 +128,10 @@ void CaptureFileOpen::open(const QString& fileName, const QString& filter)
                                      QStringLiteral("%1 packets read").arg(reader.packetsRead())};
     };
     work.cancel = [&] { pending.stop(); };
-    work.tick = deliver;
+    next.start(0);
     m_job.run(work);
-    deliver();
+    next.stop();
+    deliver(std::numeric_limits<int>::max());
 
     if (m_model.store().isFull())
         m_dialogs.messageBox(storeFullText(fileName));
