@@ -2,6 +2,11 @@
 // window and the real libpcap component, then the same burst through tcpdump for reference.
 //
 //   kinto_capturebench [--count N] [--long] [--json FILE] [--no-tcpdump] [--x11]
+//   kinto_capturebench --overload helper|program [--count N] [--json FILE]
+//
+// --overload holds the capture helper to 1 % of a CPU, or the whole program to 10 %, with a CPU
+// cgroup, sends 3,000,000 datagrams (unless --count says otherwise), stops, and stops twice
+// more under a flood: rows, dropped and sent, and how soon each stop ended.
 //
 // --long captures 10,000,000 datagrams (unless --count says otherwise) in one capture and also
 // reports the cost per packet of the first and of the last million; it skips tcpdump.
@@ -10,7 +15,12 @@
 // a JSON file (capturebench.json unless --json says otherwise). Offscreen unless --x11 is given
 // and a display is set.
 
+#include "benchdialogs.h"
 #include "benchreport.h"
+#include "capturecontroller.h"
+#include "mainwindow.h"
+#include "overloadbench.h"
+#include "pcapcapture.h"
 #include "portsink.h"
 #include "tcpdumpreference.h"
 #include "windowbench.h"
@@ -31,6 +41,7 @@ struct Options
     QString json = QStringLiteral("capturebench.json");
     bool tcpdump = true;
     bool x11 = false;
+    QString overload; // helper, program, or empty
 };
 
 bool parse(int argc, char** argv, Options* options)
@@ -48,9 +59,18 @@ bool parse(int argc, char** argv, Options* options)
             options->tcpdump = false;
         } else if (!std::strcmp(argv[i], "--x11")) {
             options->x11 = true;
+        } else if (!std::strcmp(argv[i], "--overload") && hasValue) {
+            options->overload = QString::fromLocal8Bit(argv[++i]);
+            if (options->overload != u"helper" && options->overload != u"program")
+                return false;
         } else {
             return false;
         }
+    }
+    if (!options->overload.isEmpty()) {
+        options->tcpdump = false;
+        if (!options->countGiven)
+            options->count = 3000000;
     }
     if (options->longRun) {
         options->tcpdump = false;
@@ -72,6 +92,33 @@ void addReference(BenchReport& report, const TcpdumpReference::Result& tcpdump,
                tcpdump.senderRate > 0 ? ourSenderRate / tcpdump.senderRate : 0.0, 3);
 }
 
+// The overload run: a window of its own, nothing else.
+bool runOverload(const Options& options, const QString& sender, BenchReport& report)
+{
+    auto dialogs = std::make_unique<BenchDialogs>();
+    BenchDialogs* answers = dialogs.get();
+    MainWindow window(std::make_unique<PcapCapture>(), std::move(dialogs));
+    window.Form_Load();
+    const QList<CaptureAdapter> adapters = window.component().adapters();
+    for (int i = 0; i < adapters.size(); ++i) {
+        if (adapters[i].name == u"lo")
+            window.controller().combo1_Click(i);
+    }
+    const PortSink sink;
+    OverloadBench bench(sender,
+                        options.overload == u"helper" ? OverloadBench::Held::Helper
+                                                      : OverloadBench::Held::Program,
+                        options.count);
+    if (!bench.run(window, sink.port(), report)) {
+        std::fprintf(stderr, "capturebench: %s\n", qPrintable(bench.error()));
+        return false;
+    }
+    report.add(QStringLiteral("overload_messages"), qint64(answers->unexpectedMessages().size()));
+    for (const QString& message : answers->unexpectedMessages())
+        std::fprintf(stderr, "capturebench: the window said: %s\n", qPrintable(message));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -79,8 +126,9 @@ int main(int argc, char** argv)
     Options options;
     if (!parse(argc, argv, &options)) {
         std::fprintf(stderr,
-                     "usage: %s [--count N] [--long] [--json FILE] [--no-tcpdump] [--x11]\n",
-                     argv[0]);
+                     "usage: %s [--count N] [--long] [--json FILE] [--no-tcpdump] [--x11]\n"
+                     "       %s --overload helper|program [--count N] [--json FILE]\n",
+                     argv[0], argv[0]);
         return 2;
     }
     const bool x11 = options.x11 && !qEnvironmentVariableIsEmpty("DISPLAY");
@@ -95,7 +143,10 @@ int main(int argc, char** argv)
     report.addText(QStringLiteral("mode"),
                    options.longRun ? QStringLiteral("long") : QStringLiteral("burst"));
     WindowBench window(sender, options.count, options.longRun);
-    if (!window.run(report)) {
+    if (!options.overload.isEmpty()) {
+        if (!runOverload(options, sender, report))
+            return 1;
+    } else if (!window.run(report)) {
         std::fprintf(stderr, "capturebench: %s\n", qPrintable(window.error()));
         return 1;
     }

@@ -45,7 +45,8 @@ public:
     enum class StopCause { Asked, Window };
     virtual void stop(StopCause cause = StopCause::Asked) = 0;
     // Waits at most timeoutMs for stopped captures to hand over their last packets, and
-    // delivers those now: the log offered next must hold them.
+    // delivers those now: the log offered next must hold them. Events other than the user's
+    // are handled meanwhile.
     virtual void waitForStopped(int timeoutMs) = 0;
     virtual bool isCapturing() const = 0;
 
@@ -54,6 +55,8 @@ public:
 signals:
     // Packets captured since the last delivery, oldest first.
     void packetsCaptured(const PacketBatch& batch);
+    // count more packets were lost on the way to the list: the machine could not keep up.
+    void packetsDropped(quint64 count);
     // Capture stopped by itself (the adapter went away, the kernel refused to go on), or a
     // capture the user stopped did not deliver everything it captured.
     void captureFailed(const QString& reason);

@@ -119,8 +119,8 @@ void CaptureController::stopAndOfferLog()
 {
     if (m_view.isRunning())
         m_component.stop();
-    // The rows captured before the stop belong in the log offered now. They come within a
-    // fraction of this; a helper that takes longer goes on adding rows while the log is offered.
+    // The rows captured before the stop belong in the log offered now; the window paints
+    // meanwhile.
     m_component.waitForStopped(StoppedWaitMs);
     if (m_view.isUnsaved())
         m_view.runLogExport();

@@ -44,8 +44,9 @@ public:
     void applyFilter();
 
     static constexpr int List1WindowHeightTwips = 7335;
-    // The longest the window waits, unanswering, for a stopped capture's last rows.
-    static constexpr int StoppedWaitMs = 200;
+    // The longest the window waits for a stopped capture's last rows before it offers the log:
+    // a helper ends by itself within half a second of the stop and is killed after a second.
+    static constexpr int StoppedWaitMs = 1500;
 
 private:
     void onCaptureFailed(const QString& reason);

@@ -18,6 +18,8 @@ using Clock = std::chrono::steady_clock;
 
 // Each read takes up to this much; it holds the largest record with room to spare.
 constexpr qsizetype ReadBytes = qsizetype(1) << 20;
+// What the helper says besides its counts is a line or two; more is not kept.
+constexpr qsizetype ErrorTextBytes = 64 << 10;
 static_assert(ReadBytes > HelperProtocol::RecordHeaderBytes + HelperProtocol::SnapshotLength);
 
 int millisecondsUntil(Clock::time_point deadline)
@@ -29,12 +31,17 @@ int millisecondsUntil(Clock::time_point deadline)
 } // namespace
 
 CaptureSession::CaptureSession(const QString& helper, const QString& device)
-    : m_helperPath(helper), m_device(device), m_stopRequest(::eventfd(0, EFD_CLOEXEC))
+    : m_helperPath(helper), m_device(device),
+      m_stopRequest(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {}
 
 CaptureSession::~CaptureSession()
 {
     if (m_thread.joinable()) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_closing = true; // nobody takes packets any more: the thread reads them to the end
+        }
         stop();
         m_thread.join(); // within StopTimeout: then the helper is killed
     }
@@ -108,6 +115,11 @@ void CaptureSession::stop()
     if (m_stopRequest >= 0)
         while (::write(m_stopRequest, &one, sizeof one) < 0 && errno == EINTR) {
         }
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopRequested = true;
+    }
+    m_roomSignal.notify_all();
 }
 
 void CaptureSession::run()
@@ -151,33 +163,106 @@ bool CaptureSession::readOutput()
     return true;
 }
 
-// Waits until the helper's output has something (or has ended); meanwhile passes a stop on to
-// the helper and kills one that has not ended in time. False when there is nothing left to
-// wait for.
+// Waits until the helper's output has something (or has ended) and the window has room for
+// it. Every turn first passes a stop on to the helper and kills one that has not ended in time,
+// whatever the output did meanwhile, and takes the helper's counts. False when there is nothing
+// left to wait for.
 bool CaptureSession::waitForOutput()
 {
     for (;;) {
-        pollfd fds[2] = {{m_helper.outputFd(), POLLIN, 0},
+        passStopOn();
+        killIfLate();
+        if (!hasRoom()) {
+            waitForRoom();
+            readErrors();
+            continue;
+        }
+        pollfd fds[3] = {{m_helper.outputFd(), POLLIN, 0},
+                         {m_helper.errorFd(), POLLIN, 0},
                          {m_stopAsked ? -1 : m_stopRequest, POLLIN, 0}};
         const bool deadline = m_stopAsked && !m_killed;
-        const int ready = ::poll(fds, 2, deadline ? millisecondsUntil(m_stopDeadline) : -1);
+        const int ready = ::poll(fds, 3, deadline ? millisecondsUntil(m_stopDeadline) : -1);
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
             return false;
-        if (fds[0].revents)
+        if (fds[1].revents)
+            readErrors();
+        if (fds[0].revents && !fds[2].revents)
             return true;
-        if (fds[1].revents) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const ssize_t taken = ::read(m_stopRequest, &count, sizeof count);
-            m_stopAsked = true;
-            m_stopDeadline = Clock::now() + StopTimeout;
-            m_helper.terminate();
-        } else if (ready == 0) {
-            m_helper.kill(); // its output ends with it
-            m_killed = true;
+    }
+}
+
+void CaptureSession::passStopOn()
+{
+    std::uint64_t count = 0;
+    if (m_stopAsked || ::read(m_stopRequest, &count, sizeof count) != sizeof count)
+        return;
+    m_stopAsked = true;
+    m_stopDeadline = Clock::now() + StopTimeout;
+    m_helper.terminate();
+}
+
+// A helper still running a StopTimeout after the stop is killed; its output ends with it. One
+// that has ended by itself is not: what it wrote is read to the end.
+void CaptureSession::killIfLate()
+{
+    if (!m_stopAsked || m_killed || Clock::now() < m_stopDeadline)
+        return;
+    m_killed = m_helper.wait(0) < 0;
+    if (m_killed)
+        m_helper.kill();
+    else
+        m_stopDeadline = Clock::time_point::max();
+}
+
+// The window has not taken what is pending: wait until it does, or until a stop or the kill
+// deadline needs this thread.
+void CaptureSession::waitForRoom()
+{
+    const auto until =
+        m_stopAsked && !m_killed ? m_stopDeadline : Clock::now() + HelperProtocol::StatsInterval;
+    std::unique_lock lock(m_mutex);
+    m_roomSignal.wait_until(lock, until,
+                            [this] { return roomLocked() || (m_stopRequested && !m_stopAsked); });
+}
+
+bool CaptureSession::hasRoom() const
+{
+    std::lock_guard lock(m_mutex);
+    return roomLocked();
+}
+
+bool CaptureSession::roomLocked() const
+{
+    return m_closing ||
+           (m_pending.byteCount() < PendingBytes && m_pending.count() < PendingPackets);
+}
+
+// Takes the helper's counts from what it wrote to standard error; keeps its other words for
+// the report at its end.
+void CaptureSession::readErrors()
+{
+    m_partialLine += m_helper.takeErrorOutput();
+    bool dropped = false;
+    qsizetype start = 0;
+    for (qsizetype end; (end = m_partialLine.indexOf('\n', start)) >= 0; start = end + 1) {
+        const QByteArray line = m_partialLine.sliced(start, end + 1 - start);
+        CaptureStats counts;
+        if (HelperErrors::statsFromLine(QString::fromLocal8Bit(line), &counts)) {
+            std::lock_guard lock(m_mutex);
+            counts.dropped = std::max(counts.dropped, m_stats.dropped);
+            dropped |= counts.dropped != m_stats.dropped;
+            m_stats = counts;
+        } else if (m_errorLines.size() < ErrorTextBytes) {
+            m_errorLines += line;
         }
     }
+    m_partialLine.remove(0, start);
+    if (m_partialLine.size() > ErrorTextBytes)
+        m_partialLine.clear(); // not a line the helper writes
+    if (dropped && m_wake)
+        m_wake(); // the window shows the loss as it happens
 }
 
 void CaptureSession::end(bool broken, bool outOfMemory)
@@ -187,7 +272,8 @@ void CaptureSession::end(bool broken, bool outOfMemory)
         m_helper.kill();
     reap(m_stopAsked ? m_stopDeadline - Clock::now() : Clock::duration(StopTimeout));
     const int status = m_helper.wait(0);
-    const QString errors = QString::fromLocal8Bit(m_helper.errorOutput());
+    readErrors();
+    const QString errors = QString::fromLocal8Bit(m_errorLines + m_partialLine);
     QString report;
     if (outOfMemory)
         report = QStringLiteral("Capture stopped because memory is full.");
@@ -201,7 +287,6 @@ void CaptureSession::end(bool broken, bool outOfMemory)
         std::lock_guard lock(m_mutex);
         m_ended = true;
         m_endReport = report;
-        m_stats = HelperErrors::statsFrom(errors);
     }
     m_endedSignal.notify_all();
     if (m_wake)
@@ -214,6 +299,10 @@ void CaptureSession::publish(PacketBatch& batch)
         return;
     {
         std::lock_guard lock(m_mutex);
+        if (m_closing) {
+            batch.clear();
+            return;
+        }
         // Usually the window has taken everything since: then the batch itself is handed
         // over, and the emptied buffers it gets back are filled next.
         if (m_pending.isEmpty())
@@ -229,8 +318,17 @@ void CaptureSession::publish(PacketBatch& batch)
 void CaptureSession::take(PacketBatch& out)
 {
     out.clear();
+    {
+        std::lock_guard lock(m_mutex);
+        std::swap(out, m_pending);
+    }
+    m_roomSignal.notify_all();
+}
+
+quint64 CaptureSession::takeDropped()
+{
     std::lock_guard lock(m_mutex);
-    std::swap(out, m_pending);
+    return m_stats.dropped - std::exchange(m_droppedTaken, m_stats.dropped);
 }
 
 bool CaptureSession::hasEnded() const

@@ -35,6 +35,10 @@ public:
     // A helper asked to stop ends within a fixed time, however busy the adapter; one that has
     // not ended after this is killed.
     static constexpr auto StopTimeout = std::chrono::seconds(1);
+    // The packets read and not yet taken by the window stay below this: beyond, the thread
+    // reads no more, the pipe fills, the helper waits and the kernel drops and counts.
+    static constexpr qsizetype PendingBytes = qsizetype(16) << 20;
+    static constexpr qsizetype PendingPackets = 262144;
 
     // Starts the helper and waits (at most startTimeoutMs) until it captures. On failure
     // returns null and sets *error to a text a person can act on. Called on the user-interface
@@ -60,6 +64,9 @@ public:
 
     // Moves the waiting packets into out (whose old content is dropped, its memory reused).
     void take(PacketBatch& out);
+    // How many packets were lost on the way since the last call: the kernel's ring was full
+    // (the window or the helper could not keep up), or the helper had to end with some unwritten.
+    quint64 takeDropped();
     // The kernel's counts, known once the session has ended.
     CaptureStats stats() const;
     pid_t helperPid() const { return m_helper.pid(); }
@@ -72,6 +79,12 @@ private:
     void run();
     bool readOutput();
     bool waitForOutput();
+    void passStopOn();
+    void killIfLate();
+    void waitForRoom();
+    bool hasRoom() const;
+    bool roomLocked() const;
+    void readErrors();
     void end(bool broken, bool outOfMemory);
     void publish(PacketBatch& batch);
 
@@ -86,10 +99,16 @@ private:
     std::chrono::steady_clock::time_point m_stopDeadline{};
     bool m_stopAsked = false;
     bool m_killed = false;
+    QByteArray m_errorLines; // what the helper said besides its counts
+    QByteArray m_partialLine;
+    std::atomic<bool> m_stopRequested{false};
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_endedSignal;
-    bool m_ended = false;  // guarded by m_mutex
-    PacketBatch m_pending; // guarded by m_mutex
-    QString m_endReport;   // guarded by m_mutex
-    CaptureStats m_stats;  // guarded by m_mutex
+    std::condition_variable m_roomSignal; // the window took what was pending, or a stop came
+    bool m_ended = false;                 // guarded by m_mutex
+    bool m_closing = false;               // guarded by m_mutex
+    PacketBatch m_pending;                // guarded by m_mutex
+    QString m_endReport;                  // guarded by m_mutex
+    CaptureStats m_stats;                 // guarded by m_mutex
+    quint64 m_droppedTaken = 0;           // guarded by m_mutex
 };

@@ -1,5 +1,7 @@
 #include "childprocess.h"
 
+#include <utility>
+
 #include <QFile>
 
 #include <cerrno>
@@ -175,11 +177,19 @@ QByteArray ChildProcess::errorOutput()
         if (::poll(&p, 1, 0) <= 0)
             break;
         const ssize_t n = ::read(m_errors, buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+            closeFd(m_errors); // its end: nothing more to wait for there
         if (n <= 0)
             break;
         m_errorText.append(buffer, n);
     }
     return m_errorText;
+}
+
+QByteArray ChildProcess::takeErrorOutput()
+{
+    errorOutput();
+    return std::exchange(m_errorText, QByteArray());
 }
 
 void ChildProcess::signal(int number)

@@ -46,6 +46,10 @@ public:
     const QByteArray& standardOutput() const { return m_outputText; }
     // What the child wrote to standard error so far.
     QByteArray errorOutput();
+    // What the child wrote to standard error since the last take, without waiting.
+    QByteArray takeErrorOutput();
+    // Its standard error while it is open, else -1.
+    int errorFd() const { return m_errors; }
     const QByteArray& standardError() const { return m_errorText; }
 
     // Signals the child while it runs: SIGTERM asks it to stop, SIGKILL ends it at once.

@@ -175,6 +175,12 @@ QString unreadable(const QString& helper)
         .arg(helper);
 }
 
+bool statsFromLine(const QString& line, CaptureStats* stats)
+{
+    const QStringList lines = linesOf(line);
+    return lines.size() == 1 && readStats(lines.first(), stats);
+}
+
 CaptureStats statsFrom(const QString& errorOutput)
 {
     CaptureStats stats;

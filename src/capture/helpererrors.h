@@ -22,5 +22,7 @@ QString groupNeeded();
 
 // The kernel's counts from the helper's last words; zero when it gave none.
 CaptureStats statsFrom(const QString& errorOutput);
+// Reads one line of the helper's standard error; false when it is not its counts.
+bool statsFromLine(const QString& line, CaptureStats* stats);
 
 } // namespace HelperErrors

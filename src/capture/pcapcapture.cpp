@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QMetaObject>
 
+#include <algorithm>
+
 PcapCapture::PcapCapture(QObject* parent, const QString& helper)
     : CaptureComponent(parent), m_helper(helper), m_startTimeoutMs(CaptureSession::StartTimeoutMs)
 {
@@ -74,12 +76,18 @@ void PcapCapture::stopSession(StopCause cause)
 
 void PcapCapture::waitForStopped(int timeoutMs)
 {
+    // The window goes on painting and taking deliveries meanwhile; what the user does waits.
+    auto allEnded = [this] {
+        return std::all_of(m_stopping.begin(), m_stopping.end(),
+                           [](const Stopping& s) { return s.session->hasEnded(); });
+    };
     QElapsedTimer clock;
     clock.start();
-    for (const Stopping& stopping : m_stopping) {
-        if (!stopping.session->waitEnded(int(std::max<qint64>(timeoutMs - clock.elapsed(), 0))))
-            break;
-    }
+    QTimer poke; // looks at the clock when nothing else happens
+    poke.start(10);
+    while (!allEnded() && clock.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents |
+                                        QEventLoop::WaitForMoreEvents);
     deliverStopped();
 }
 
@@ -123,10 +131,7 @@ bool PcapCapture::deliverStopped()
     while (!m_stopping.empty()) {
         CaptureSession* session = m_stopping.front().session.get();
         const bool ended = session->hasEnded(); // before the take: then nothing comes after it
-        session->take(m_delivery);
-        if (!m_delivery.isEmpty())
-            emit packetsCaptured(m_delivery);
-        m_delivery.clear();
+        handOver(*session);
         if (!ended)
             return false;
         // A slot may have got here first.
@@ -141,16 +146,24 @@ bool PcapCapture::deliverStopped()
     return true;
 }
 
+// Delivers what the session has for the list: its packets, then how many it lost.
+void PcapCapture::handOver(CaptureSession& session)
+{
+    session.take(m_delivery);
+    if (!m_delivery.isEmpty())
+        emit packetsCaptured(m_delivery);
+    m_delivery.clear(); // a burst's batch is not kept until the next delivery
+    if (const quint64 dropped = session.takeDropped())
+        emit packetsDropped(dropped);
+}
+
 void PcapCapture::deliverCurrent()
 {
     CaptureSession* session = m_session.get();
     if (!session)
         return;
     const bool ended = session->hasEnded(); // by itself: it was not asked to stop
-    session->take(m_delivery);
-    if (!m_delivery.isEmpty())
-        emit packetsCaptured(m_delivery);
-    m_delivery.clear(); // a burst's batch is not kept until the next delivery
+    handOver(*session);
     // A slot may have stopped or restarted the capture meanwhile.
     if (!ended || m_session.get() != session)
         return;

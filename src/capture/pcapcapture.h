@@ -58,6 +58,7 @@ private:
     void deliver();
     bool deliverStopped();
     void deliverCurrent();
+    void handOver(CaptureSession& session);
     // Asks the running session to stop; it goes on delivering until its helper has ended.
     void stopSession(StopCause cause);
 

@@ -33,6 +33,7 @@ public:
     void setLinkType(int linkType) { m_linkType = linkType; }
 
     qsizetype count() const { return qsizetype(m_entries.size()); }
+    qsizetype byteCount() const { return qsizetype(m_bytes.size()); }
     bool isEmpty() const { return m_entries.empty(); }
     const Entry& entry(qsizetype i) const { return m_entries[size_t(i)]; }
     QByteArrayView bytes(qsizetype i) const;

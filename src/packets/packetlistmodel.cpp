@@ -1,5 +1,7 @@
 #include "packetlistmodel.h"
 
+#include <utility>
+
 #include "packetbatch.h"
 
 #include <QLocale>
@@ -99,12 +101,22 @@ void PacketListModel::OnPackets(const PacketBatch& batch)
         emit storeFull();
 }
 
+void PacketListModel::OnDropped(quint64 count)
+{
+    if (count == 0)
+        return;
+    m_dropped += count;
+    emit droppedChanged(m_dropped);
+}
+
 void PacketListModel::clear()
 {
     beginResetModel();
     m_store.clear();
     m_rows = 0;
     m_linkTypes.clear();
+    if (std::exchange(m_dropped, 0) != 0)
+        emit droppedChanged(0);
     for (Decoded& slot : m_cache)
         slot = Decoded{};
     endResetModel();

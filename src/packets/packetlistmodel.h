@@ -34,7 +34,12 @@ public:
     // Packets that arrived together become rows with one insertion, numbered on from the last
     // row. When memory is full only those that fit become rows, and storeFull() says so.
     void OnPackets(const PacketBatch& batch);
-    // Empties rows and store, restarts the numbering and gives the memory back, with one reset.
+    // count more packets were lost on their way to the list.
+    void OnDropped(quint64 count);
+    // Packets lost since the list was last cleared: with the rows, every packet captured.
+    quint64 dropped() const { return m_dropped; }
+    // Empties rows and store, restarts the numbering and the count of lost packets, and gives
+    // the memory back, with one reset.
     void clear();
 
     const PacketStore& store() const { return m_store; }
@@ -54,6 +59,7 @@ signals:
     void packetsArrived();
     // Emitted for every arrival of which the store could not keep all packets.
     void storeFull();
+    void droppedChanged(quint64 dropped);
 
 private:
     struct Decoded
@@ -68,6 +74,7 @@ private:
     // The store counts its entries before the rows are announced; the rows follow it.
     int m_rows = 0;
     std::vector<LinkRun> m_linkTypes;
+    quint64 m_dropped = 0;
     DateTimeText m_dateText;
     // The view asks for the same few rows again and again while it paints.
     mutable std::array<Decoded, 128> m_cache;

@@ -76,6 +76,9 @@ void MainWindow::connectCapture()
 {
     connect(m_oPacketX.get(), &CaptureComponent::packetsCaptured, m_model,
             &PacketListModel::OnPackets);
+    connect(m_oPacketX.get(), &CaptureComponent::packetsDropped, m_model,
+            &PacketListModel::OnDropped);
+    connect(m_model, &PacketListModel::droppedChanged, this, &MainWindow::showDropped);
     connect(m_model, &PacketListModel::packetsArrived, this, [this] {
         set(true);
         // One scroll per delivery: a burst must not repaint once per packet.

@@ -93,6 +93,7 @@ protected:
 private:
     void createControls();
     void createStatusBar(QWidget* client);
+    void showDropped(quint64 dropped);
     void createActions();
     void createMenus();
     void setKeyboardOrder();
@@ -118,7 +119,7 @@ private:
     QLabel* m_Label1 = nullptr;
     QComboBox* m_combo1 = nullptr;
     QStatusBar* m_StatusBar1 = nullptr;
-    QLabel* m_panels[3] = {};
+    QLabel* m_panels[4] = {};
     QToolButton* m_btnstop = nullptr;
     QToolButton* m_btnstart = nullptr;
     QListWidget* m_List1 = nullptr;

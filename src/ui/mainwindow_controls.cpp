@@ -25,6 +25,10 @@
 
 namespace {
 
+// The status panel, and the panel that counts lost packets once there are any.
+constexpr int StatusPanelTwips = 8000;
+constexpr int DroppedPanelTwips = 2400;
+
 QFont arial()
 {
     QFont font(QStringLiteral("Arial"));
@@ -185,13 +189,25 @@ void MainWindow::createStatusBar(QWidget* client)
         place(new QStatusBar(client), "StatusBar1", QStringLiteral("Status"), 0, 6510, 11265, 420);
     m_StatusBar1->setFont(arial());
     m_StatusBar1->setSizeGripEnabled(false);
-    const int widths[] = {1200, 2000, 8000};
-    for (int i = 0; i < 3; ++i) {
+    const int widths[] = {1200, 2000, StatusPanelTwips, DroppedPanelTwips};
+    for (int i = 0; i < 4; ++i) {
         m_panels[i] = new QLabel(m_StatusBar1);
         m_panels[i]->setObjectName(QStringLiteral("panel%1").arg(i + 1));
         m_panels[i]->setFixedWidth(Twips::toPixels(widths[i]));
         m_StatusBar1->addWidget(m_panels[i]);
     }
+    m_panels[3]->setAccessibleName(QStringLiteral("Dropped packets"));
+    m_panels[3]->hide();
+}
+
+// Shown only once packets were lost: then it takes the end of the status panel, whose text is
+// short, so that the bar keeps its width.
+void MainWindow::showDropped(quint64 dropped)
+{
+    m_panels[3]->setText(QStringLiteral("Dropped: %1").arg(dropped));
+    m_panels[3]->setVisible(dropped > 0);
+    const int status = dropped > 0 ? StatusPanelTwips - DroppedPanelTwips : StatusPanelTwips;
+    m_panels[2]->setFixedWidth(Twips::toPixels(status));
 }
 
 void MainWindow::setKeyboardOrder()

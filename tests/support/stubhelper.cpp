@@ -12,8 +12,10 @@
 //   ignore-term     SIGTERM does nothing
 //   lost=N          at the stop, report N lost packets (status 8)
 //   outside         end at once as if stopped from outside (status 10)
-//   stream=N        from here on a record every N ms      flood  records as fast as they go
+//   stream=N        from here on a record every N ms
+//   flood           records as fast as the output takes them, a megabyte per write
 //   held=N          N records still held at the stop, written after it
+//   dropped=N       N packets lost on the way: counted at once, and in the final counts
 // Without an end of its own it waits for SIGTERM (or its window's going), streaming if asked,
 // as the real helper captures until its filter that accepts nothing applies; then it writes
 // what it held, the kernel counts line for the records it sent, and exits 0.
@@ -99,11 +101,16 @@ int value(const std::string& word)
 
 void send(int& sent, int count)
 {
+    std::vector<char> out;
     for (int i = 0; i < count; ++i) {
         const std::vector<char> r = record(++sent);
-        writeAll(r.data(), r.size());
+        out.insert(out.end(), r.begin(), r.end());
     }
+    writeAll(out.data(), out.size());
 }
+
+// About a megabyte of records.
+constexpr int FloodRecords = 16384;
 
 // Until the stop or the window's going (standard input hangs up): a record every intervalMs (0:
 // as fast as the output takes them; -1: none). The traffic dies down after 3 s, so that a window
@@ -116,7 +123,7 @@ void captureUntilStopped(int& sent, int intervalMs)
         if (std::chrono::steady_clock::now() > quiet)
             intervalMs = -1;
         else if (intervalMs >= 0 && !g_stop)
-            send(sent, 1);
+            send(sent, intervalMs == 0 ? FloodRecords : 1);
     }
 }
 
@@ -134,6 +141,7 @@ int main(int argc, char* argv[])
     int lost = -1;
     int interval = -1;
     int held = 0;
+    std::uint64_t dropped = 0;
     std::size_t at = 0;
     while (at < script.size()) {
         std::size_t end = script.find(' ', at);
@@ -180,6 +188,9 @@ int main(int argc, char* argv[])
             interval = 0;
         } else if (word.rfind("held=", 0) == 0) {
             held = value(word);
+        } else if (word.rfind("dropped=", 0) == 0) {
+            dropped = std::uint64_t(value(word));
+            say(0, HelperProtocol::statsLine({std::uint64_t(sent), std::uint64_t(sent), dropped}));
         } else if (word == "outside") {
             say(0, HelperProtocol::statsLine({std::uint64_t(sent), std::uint64_t(sent), 0}));
             return say(HelperProtocol::EndedFromOutside, "stopped from outside.");
@@ -192,6 +203,7 @@ int main(int argc, char* argv[])
         return say(HelperProtocol::OutputFailed,
                    std::to_string(lost) + " captured packets were lost: the capture could not "
                                           "be written (Broken pipe).");
-    say(0, HelperProtocol::statsLine({std::uint64_t(sent), std::uint64_t(sent), 0}));
+    say(0,
+        HelperProtocol::statsLine({std::uint64_t(sent), std::uint64_t(sent) + dropped, dropped}));
     return HelperProtocol::Ended;
 }

@@ -15,7 +15,8 @@
 
 QString WindowProbe::panel(int number) const
 {
-    return m_window.findChild<QLabel*>(QStringLiteral("panel%1").arg(number))->text();
+    const QLabel* panel = m_window.findChild<QLabel*>(QStringLiteral("panel%1").arg(number));
+    return panel->isHidden() ? QString() : panel->text();
 }
 
 QAction* WindowProbe::action(const char* name) const

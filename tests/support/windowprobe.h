@@ -16,7 +16,7 @@ class WindowProbe
 public:
     explicit WindowProbe(MainWindow& window) : m_window(window) {}
 
-    QString panel(int number) const; // 1 to 3
+    QString panel(int number) const; // 1 to 4; empty while a panel is not shown
     QAction* action(const char* name) const;
     CaptureState state() const; // from the enabled flags, as the user sees them
     bool unsaved() const;

@@ -3,15 +3,20 @@
 #include "helperprotocol.h"
 #include "privileges.h"
 #include "recordwriter.h"
+#include "stopsignals.h"
 
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <linux/filter.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,6 +56,18 @@ constexpr auto LastBlockWait = std::chrono::milliseconds(5 * HelperProtocol::Buf
 // adapter that goes down once, on the socket, and says nothing more when it is then removed:
 // only looking finds that out. A few wake-ups a second cost nothing measurable.
 constexpr int AdapterCheckMs = 250;
+
+// At most this many packets are taken from the ring between two looks at the stop: libpcap
+// would otherwise go on taking blocks for as long as the kernel fills them.
+constexpr int PacketsPerTurn = 4096;
+
+using Clock = std::chrono::steady_clock;
+
+int millisecondsUntil(Clock::time_point when)
+{
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count();
+    return int(left > 0 ? left : 0);
+}
 
 } // namespace
 
@@ -95,7 +112,29 @@ int LiveCapture::open(const std::string& device, std::string* reason)
         *reason = "Cannot wait for packets on " + device + ": " + pcap_geterr(m_handle);
         return HelperProtocol::OpenFailed;
     }
+    ignoreOutgoingOnLoopback();
     return HelperProtocol::Ended;
+}
+
+// On a loopback adapter every packet passes twice, going out and coming in, and libpcap throws
+// the outgoing copy away. Not taking it at all halves what the ring carries, and the kernel's
+// counts then hold each packet once, so that they can be set against what was written. Other
+// adapters keep both directions: what this machine sends there is traffic too.
+void LiveCapture::ignoreOutgoingOnLoopback()
+{
+    ifreq request{};
+    if (m_ifindex == 0 || m_device.size() >= sizeof request.ifr_name)
+        return;
+    std::memcpy(request.ifr_name, m_device.c_str(), m_device.size() + 1);
+    const int socket = pcap_fileno(m_handle);
+    if (::ioctl(socket, SIOCGIFFLAGS, &request) != 0)
+        return;
+    if (!(request.ifr_flags & IFF_LOOPBACK)) {
+        m_countsOnce = true;
+        return;
+    }
+    const int on = 1;
+    m_countsOnce = ::setsockopt(socket, SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on) == 0;
 }
 
 int LiveCapture::applyFilter(const std::string& filter, std::string* reason)
@@ -113,56 +152,67 @@ int LiveCapture::applyFilter(const std::string& filter, std::string* reason)
     }
     // The socket took every packet between its opening and now; libpcap filters those out of
     // the ring, and the counts start from here.
-    kernelCounts(&m_receivedBefore, &m_droppedBefore);
+    kernelCounts(&m_before);
     return HelperProtocol::Ended;
 }
 
 int LiveCapture::dispatch(RecordWriter& out)
 {
-    return pcap_dispatch(m_handle, -1, onPacket, reinterpret_cast<unsigned char*>(&out));
+    return pcap_dispatch(m_handle, PacketsPerTurn, onPacket,
+                         reinterpret_cast<unsigned char*>(&out));
 }
 
-int LiveCapture::run(RecordWriter& out, const volatile std::sig_atomic_t* stop,
-                     const sigset_t& waitMask, std::string* reason)
+int LiveCapture::run(RecordWriter& out, StopSignals& stop, std::string* reason)
 {
     if (!out.writeHeader(pcap_datalink(m_handle), pcap_snapshot(m_handle))) {
         *reason = std::string("Cannot write the capture: ") + std::strerror(out.error());
         return HelperProtocol::OutputFailed;
     }
+    out.watch(stop.fd(), STDIN_FILENO, StopDrain);
     // The window never writes to our standard input: only its hang-up (the window has gone,
-    // however it ended) is reported there.
-    pollfd waits[2] = {{STDIN_FILENO, 0, 0}, {pcap_get_selectable_fd(m_handle), POLLIN, 0}};
-    const timespec check{0, AdapterCheckMs * 1000000L};
-    while (!*stop) {
-        // Signals are let in only while waiting, so a stop cannot slip in between the check
-        // above and the wait, and no write is ever interrupted.
-        const int ready = ::ppoll(waits, 2, m_ifindex ? &check : nullptr, &waitMask);
+    // however it ended) is reported there. The stop is looked at first on every turn.
+    pollfd waits[3] = {{stop.fd(), POLLIN, 0},
+                       {STDIN_FILENO, 0, 0},
+                       {pcap_get_selectable_fd(m_handle), POLLIN, 0}};
+    Clock::time_point nextStats = Clock::now() + HelperProtocol::StatsInterval;
+    while (!stop.take()) {
+        int wait = millisecondsUntil(nextStats);
+        if (m_ifindex && wait > AdapterCheckMs)
+            wait = AdapterCheckMs;
+        const int ready = ::poll(waits, 3, wait);
         if (ready < 0 && errno != EINTR) {
             *reason = "Capture on " + m_device + " stopped: " + std::strerror(errno);
             return HelperProtocol::CaptureEnded;
         }
-        if (waits[0].revents & (POLLHUP | POLLERR))
+        if (waits[0].revents)
+            continue; // the stop: taken above
+        if (waits[1].revents & (POLLHUP | POLLERR))
             return HelperProtocol::Ended; // nobody left to deliver to
-        if (waits[0].revents & POLLNVAL)
-            waits[0].fd = -1; // started without a standard input: nothing to watch there
+        if (waits[1].revents & POLLNVAL)
+            waits[1].fd = -1; // started without a standard input: nothing to watch there
+        if (Clock::now() >= nextStats) {
+            writeStats(out);
+            nextStats = Clock::now() + HelperProtocol::StatsInterval;
+        }
         if (ready == 0 && adapterGone()) {
             *reason = "Capture on " + m_device + " stopped: the adapter is gone.";
             return HelperProtocol::CaptureEnded;
         }
-        if (waits[1].revents == 0)
+        if (waits[2].revents == 0)
             continue;
         const int taken = dispatch(out);
         if (taken < 0) {
             *reason = "Capture on " + m_device + " stopped: " + pcap_geterr(m_handle);
             return HelperProtocol::CaptureEnded;
         }
-        if (taken == 0 && (waits[1].revents & POLLERR))
+        if (taken == 0 && (waits[2].revents & POLLERR))
             clearSocketError(); // the adapter went down: wait, rather than wake at once again
         if (!out.flush())
             break;
     }
+    const Clock::time_point stopped = Clock::now();
     stopTaking();
-    drain(out, waits[0]);
+    drain(out, waits[1], stopped);
     if (out.failed()) {
         *reason = std::to_string(out.lost()) + " captured packets were lost: the capture could " +
                   "not be written (" + std::strerror(out.error()) + ").";
@@ -182,26 +232,26 @@ void LiveCapture::stopTaking()
     ::setsockopt(pcap_fileno(m_handle), SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
 }
 
-// Takes every packet the ring held when capture stopped taking, and writes it, whatever still
-// arrives at the adapter. A hang-up of standard input ends it at once; after a failed write what
-// the ring holds is only counted as lost.
-void LiveCapture::drain(RecordWriter& out, pollfd input)
+// Writes what the ring held when capture stopped taking, until StopDrain after the stop, whatever
+// still arrives at the adapter and however slowly the output is read; waits for the kernel's
+// last, partly filled block only as long as LastBlockWait. A hang-up of standard input ends it
+// at once. What is left counts as dropped (statsLine); after a failed write it counts as lost.
+void LiveCapture::drain(RecordWriter& out, pollfd input, Clock::time_point stopped)
 {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point lastBlock = Clock::now() + LastBlockWait;
+    const Clock::time_point end = stopped + StopDrain;
+    const Clock::time_point lastBlock = stopped + LastBlockWait;
+    out.setDeadline(end);
     pollfd waits[2] = {input, {pcap_get_selectable_fd(m_handle), POLLIN, 0}};
-    for (;;) {
+    while (Clock::now() < end) {
         const int n = dispatch(out);
-        if (n < 0)
+        if (n < 0 || !out.flush())
             return;
-        out.flush();
         if (n > 0)
             continue;
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(lastBlock - Clock::now()).count();
-        if (out.failed() || left <= 0)
+        const int left = millisecondsUntil(lastBlock);
+        if (left <= 0)
             return;
-        const int ready = ::poll(waits, 2, int(left));
+        const int ready = ::poll(waits, 2, left);
         if (ready < 0 && errno != EINTR)
             return;
         if (waits[0].revents & (POLLHUP | POLLERR))
@@ -225,22 +275,36 @@ void LiveCapture::clearSocketError()
     ::getsockopt(pcap_get_selectable_fd(m_handle), SOL_SOCKET, SO_ERROR, &error, &length);
 }
 
-bool LiveCapture::kernelCounts(std::uint64_t* received, std::uint64_t* dropped)
+bool LiveCapture::kernelCounts(KernelCounts* counts)
 {
     pcap_stat s{};
     if (!m_handle || pcap_stats(m_handle, &s) != 0)
         return false;
-    *received = s.ps_recv;
-    *dropped = std::uint64_t(s.ps_drop) + s.ps_ifdrop;
+    *counts = {s.ps_recv, s.ps_drop, s.ps_ifdrop};
     return true;
 }
 
-std::string LiveCapture::statsLine(const RecordWriter& out)
+void LiveCapture::writeStats(const RecordWriter& out)
 {
-    std::uint64_t received = 0;
-    std::uint64_t dropped = 0;
-    if (!kernelCounts(&received, &dropped))
+    const std::string line = statsLine(out, false);
+    if (!line.empty())
+        std::fprintf(stderr, "%s: %s\n", HelperProtocol::ProgramName, line.c_str());
+}
+
+std::string LiveCapture::statsLine(const RecordWriter& out, bool final)
+{
+    KernelCounts now;
+    if (!kernelCounts(&now))
         return {};
-    return HelperProtocol::statsLine(
-        {out.written() + out.lost(), received - m_receivedBefore, dropped - m_droppedBefore});
+    const std::uint64_t received = now.received - m_before.received;
+    const std::uint64_t handedOn = out.written() + out.lost();
+    // While capturing, packets on their way through the ring are not lost; at the end, what
+    // the kernel took and did not get out (it was still in the ring at the deadline, or the
+    // writer gave up on it) is. Only where the kernel counts each packet once can the two be
+    // set against each other; elsewhere its drops and what the writer gave up are counted.
+    std::uint64_t dropped = now.dropped - m_before.dropped + out.givenUp();
+    if (final && m_countsOnce && received > handedOn)
+        dropped = std::max(dropped, received - handedOn);
+    dropped += now.adapterDropped - m_before.adapterDropped;
+    return HelperProtocol::statsLine({handedOn, received, dropped});
 }

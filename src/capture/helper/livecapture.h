@@ -1,12 +1,13 @@
 #pragma once
 
-#include <csignal>
+#include <chrono>
 #include <cstdint>
 #include <poll.h>
 #include <string>
 
 struct pcap;
 class RecordWriter;
+class StopSignals;
 
 // One libpcap capture, opened the way the window needs it, written out as a pcap savefile.
 class LiveCapture
@@ -24,29 +25,42 @@ public:
     // Compiles and attaches the filter: an open socket takes one without any privilege.
     int applyFilter(const std::string& filter, std::string* reason);
 
-    // Writes the savefile header, then every packet, one write per batch, until *stop is set
-    // (by a signal, which is blocked except while waiting) or standard input hangs up (the
-    // window is gone). After a stop the socket takes no more packets, and every packet it took
-    // before is written: the end comes within a fixed time of the stop, however busy the adapter.
-    // Returns a status; *reason says why when it is not Ended.
-    int run(RecordWriter& out, const volatile std::sig_atomic_t* stop, const sigset_t& waitMask,
-            std::string* reason);
+    // Writes the savefile header, then every packet, one write per batch, until a stop comes
+    // or standard input hangs up (the window is gone), with the counts on standard error once a
+    // second. After a stop the socket takes no more packets, and what it took before is
+    // written until a fixed time after the stop, however busy the adapter and however slow
+    // this process or its reader; what is left then is counted as dropped. Returns a status;
+    // *reason says why when it is not Ended.
+    int run(RecordWriter& out, StopSignals& stop, std::string* reason);
 
     // HelperProtocol::statsLine: what out was given, and the kernel's counts from when the
-    // filter applied. Empty when the kernel gives none.
-    std::string statsLine(const RecordWriter& out);
+    // filter applied. Once capture has ended (final), every packet the kernel took for us that
+    // did not get out counts as dropped. Empty when the kernel gives none.
+    std::string statsLine(const RecordWriter& out, bool final);
+
+    // How long after a stop the helper goes on writing what it holds.
+    static constexpr auto StopDrain = std::chrono::milliseconds(400);
 
 private:
+    struct KernelCounts
+    {
+        std::uint64_t received = 0; // each once: on loopback the outgoing copy is not taken
+        std::uint64_t dropped = 0;  // the ring was full
+        std::uint64_t adapterDropped = 0;
+    };
+
     int dispatch(RecordWriter& out);
+    void ignoreOutgoingOnLoopback();
     void stopTaking();
-    void drain(RecordWriter& out, pollfd input);
+    void drain(RecordWriter& out, pollfd input, std::chrono::steady_clock::time_point stopped);
     bool adapterGone() const;
     void clearSocketError();
-    bool kernelCounts(std::uint64_t* received, std::uint64_t* dropped);
+    bool kernelCounts(KernelCounts* counts);
+    void writeStats(const RecordWriter& out);
 
     pcap* m_handle = nullptr;
     std::string m_device;
-    unsigned m_ifindex = 0;             // 0 for the pseudo-device "any", which cannot go away
-    std::uint64_t m_receivedBefore = 0; // unfiltered packets from before the filter applied
-    std::uint64_t m_droppedBefore = 0;
+    unsigned m_ifindex = 0;    // 0 for the pseudo-device "any", which cannot go away
+    bool m_countsOnce = false; // the kernel's received count holds each packet once
+    KernelCounts m_before;     // from before the filter applied
 };

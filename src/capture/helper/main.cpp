@@ -7,6 +7,7 @@
 #include "livecapture.h"
 #include "privileges.h"
 #include "recordwriter.h"
+#include "stopsignals.h"
 
 #include <pcap/pcap.h>
 
@@ -22,8 +23,6 @@
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
-volatile std::sig_atomic_t g_stopFromWindow = 0;
 pid_t g_window = 0;
 
 int fail(int status, const std::string& reason)
@@ -86,37 +85,6 @@ bool isNetworkAdapter(const std::string& device, std::string* reason)
     return found && AdapterRule::isNetworkAdapter(device);
 }
 
-void onStopSignal(int signal, siginfo_t* info, void*)
-{
-    if (!g_stop)
-        g_stopFromWindow = signal == SIGTERM && info && info->si_pid == g_window;
-    g_stop = 1;
-}
-
-// Stop signals are blocked except while the capture waits (see LiveCapture::run); returns the
-// mask to wait with.
-sigset_t handleStopSignals()
-{
-    struct sigaction action = {};
-    action.sa_sigaction = onStopSignal;
-    action.sa_flags = SA_SIGINFO | SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigset_t stops;
-    sigemptyset(&stops);
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        sigaddset(&stops, signal);
-        sigaction(signal, &action, nullptr);
-    }
-    sigset_t waitMask;
-    sigprocmask(SIG_BLOCK, &stops, &waitMask);
-    sigdelset(&waitMask, SIGTERM);
-    sigdelset(&waitMask, SIGINT);
-    sigdelset(&waitMask, SIGHUP);
-    // A closed output shows as a failed write, not as a signal that kills us unannounced.
-    std::signal(SIGPIPE, SIG_IGN);
-    return waitMask;
-}
-
 // The window holds the write end of our standard input and never writes to it: when its
 // process ends, however it ends, the pipe hangs up.
 bool stdinHungUp()
@@ -137,14 +105,19 @@ int capture(const Options& options)
     if (status != HelperProtocol::Ended)
         return fail(status, reason);
 
-    const sigset_t waitMask = handleStopSignals();
+    StopSignals stop;
+    if (!stop.open(g_window))
+        return fail(HelperProtocol::CaptureEnded,
+                    std::string("Cannot wait for a stop: ") + std::strerror(errno));
+    // A closed output shows as a failed write, not as a signal that kills us unannounced.
+    std::signal(SIGPIPE, SIG_IGN);
     RecordWriter out(STDOUT_FILENO);
-    status = capture.run(out, &g_stop, waitMask, &reason);
-    if (status == HelperProtocol::Ended && g_stop && !g_stopFromWindow) {
+    status = capture.run(out, stop, &reason);
+    if (status == HelperProtocol::Ended && stop.stopped() && !stop.fromWindow()) {
         status = HelperProtocol::EndedFromOutside;
         reason = "The capture was ended by a signal from outside Kinto Sniffer.";
     }
-    const std::string stats = capture.statsLine(out);
+    const std::string stats = capture.statsLine(out, true);
     if (status != HelperProtocol::Ended)
         fail(status, reason);
     if (!stats.empty())

@@ -4,8 +4,11 @@
 
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -29,7 +32,26 @@ std::uint32_t get32(const char* at)
 
 } // namespace
 
-RecordWriter::RecordWriter(int fd) : m_fd(fd), m_buffer(BufferBytes) {}
+RecordWriter::RecordWriter(int fd) : m_fd(fd), m_buffer(BufferBytes)
+{
+    // A full pipe makes a write wait in waitForRoom, where a stop is still seen.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+void RecordWriter::watch(int stopFd, int inputFd, Clock::duration stopGrace)
+{
+    m_stopFd = stopFd;
+    m_inputFd = inputFd;
+    m_stopGrace = stopGrace;
+}
+
+void RecordWriter::setDeadline(Clock::time_point deadline)
+{
+    m_deadline = std::min(m_deadline, deadline);
+    m_stopFd = -1; // the stop is known
+}
 
 bool RecordWriter::writeHeader(int linkType, int snapshotLength)
 {
@@ -45,13 +67,9 @@ bool RecordWriter::writeHeader(int linkType, int snapshotLength)
 
 void RecordWriter::append(const pcap_pkthdr& header, const unsigned char* bytes)
 {
-    if (failed()) {
-        ++m_lost;
-        return;
-    }
     const std::size_t size = RecordHeaderBytes + header.caplen;
-    if (m_used + size > m_buffer.size() && !flush()) {
-        ++m_lost;
+    if (failed() || m_gaveUp || (m_used + size > m_buffer.size() && !flush())) {
+        ++(failed() ? m_lost : m_givenUp);
         return;
     }
     char* at = m_buffer.data() + m_used;
@@ -66,14 +84,14 @@ void RecordWriter::append(const pcap_pkthdr& header, const unsigned char* bytes)
 
 bool RecordWriter::flush()
 {
-    if (failed())
+    if (failed() || m_gaveUp)
         return false;
     std::size_t done = 0;
     const bool ok = writeAll(m_buffer.data(), m_used, &done);
-    if (ok)
-        m_written += m_records;
-    else
-        countLost(done);
+    // The records wholly written reached the reader; the rest did not.
+    const std::uint64_t whole = ok ? m_records : countWhole(done);
+    m_written += whole;
+    (m_gaveUp ? m_givenUp : m_lost) += m_records - whole;
     m_used = 0;
     m_records = 0;
     return ok;
@@ -85,6 +103,11 @@ bool RecordWriter::writeAll(const char* data, std::size_t size, std::size_t* don
         const ssize_t n = ::write(m_fd, data + *done, size - *done);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && errno == EAGAIN) {
+            if (!waitForRoom())
+                return false;
+            continue;
+        }
         if (n <= 0) {
             m_error = n < 0 ? errno : EIO;
             return false;
@@ -94,8 +117,34 @@ bool RecordWriter::writeAll(const char* data, std::size_t size, std::size_t* don
     return true;
 }
 
-// The records wholly written before the failure reached the reader; the rest did not.
-void RecordWriter::countLost(std::size_t done)
+// Waits until the output takes more; false when the writer gives up meanwhile.
+bool RecordWriter::waitForRoom()
+{
+    for (;;) {
+        pollfd waits[3] = {{m_fd, POLLOUT, 0}, {m_stopFd, POLLIN, 0}, {m_inputFd, 0, 0}};
+        int timeout = -1;
+        if (m_deadline != Clock::time_point::max()) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(m_deadline - Clock::now());
+            timeout = int(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+        }
+        const int ready = ::poll(waits, 3, timeout);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (waits[2].revents & POLLNVAL)
+            m_inputFd = -1; // started without a standard input: nothing to watch there
+        if (ready == 0 || (waits[2].revents & (POLLHUP | POLLERR))) {
+            m_gaveUp = true; // out of time, or nobody left to write for
+            return false;
+        }
+        if (waits[1].revents)
+            setDeadline(Clock::now() + m_stopGrace);
+        if (waits[0].revents || ready < 0)
+            return true; // room, or an error the next write reports
+    }
+}
+
+std::uint64_t RecordWriter::countWhole(std::size_t done) const
 {
     std::size_t at = 0;
     std::uint64_t whole = 0;
@@ -106,6 +155,5 @@ void RecordWriter::countLost(std::size_t done)
         at = end;
         ++whole;
     }
-    m_written += whole;
-    m_lost += m_records - whole;
+    return whole;
 }

@@ -9,9 +9,11 @@
 // "tcpdump -r -"), one write per batch libpcap hands over; the file header is written only once
 // the capture is open, every capability given up and the filter applied, so its arrival means
 // "capturing". On failure it writes one line to standard error and exits with one of the
-// statuses below. When it ends it writes its kernel counts to standard error (statsLine).
+// statuses below. While it captures it writes its counts to standard error (statsLine) every
+// StatsInterval, and once more when it ends: the last such line is the final count.
 
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -50,9 +52,13 @@ constexpr int BufferBytes = 16 << 20;
 // A lone packet shows within about this.
 constexpr int BufferTimeoutMs = 10;
 
-// The last line on standard error, after the program's name: what the helper handed on
-// (captured: on loopback libpcap leaves out the outgoing copy of each packet) and the kernel's
-// counts (received, which on loopback counts both copies, and dropped).
+// A line on standard error, after the program's name: what the helper handed on (captured),
+// what the kernel took for this capture (received, each packet once: on loopback the outgoing
+// copy is not taken), and the packets lost on the way (dropped: the kernel's ring was full, or
+// the adapter dropped them; in the final line also what was left unwritten when the helper had
+// to end). No count ever goes down.
+constexpr auto StatsInterval = std::chrono::seconds(1);
+
 struct Counts
 {
     std::uint64_t captured = 0;
