@@ -46,8 +46,9 @@ int main(int argc, char** argv)
     dialogs->setLogFileName(out);
     MainWindow window(std::make_unique<PcapCapture>(), std::unique_ptr<Dialogs>(dialogs));
 
+    window.Form_Load(); // listing the adapters and showing the window are not the file's
     StallMeter readStall;
-    const double read = timed(readStall, [&] { window.Form_Load(file); });
+    const double read = timed(readStall, [&] { window.openCapture(file); });
     const qsizetype rows = window.model().rowCount();
     // The disk's speed changes from minute to minute on a shared machine: dd runs just before
     // and just after the save.
