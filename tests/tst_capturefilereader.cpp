@@ -60,6 +60,11 @@ void tst_CaptureFileReader::readsWhatTheFilterTakes_data()
     oversized.replace(24 + 8, 4, "\xff\xff\xff\x7f"); // the first record's captured length
     QTest::newRow("a record longer than any snapshot")
         << oversized << int(Ethernet) << 0 << QString("is damaged after 0 packets (invalid packet");
+    QByteArray snapshot = whole;
+    snapshot.replace(16, 4, QByteArray("\x1e\x00\x00\x00", 4)); // 30 bytes, less than a frame
+    QTest::newRow("a record longer than the file's snapshot")
+        << snapshot << int(Ethernet) << 0
+        << QString("is damaged after 0 packets (a record longer than the file's snapshot");
     QTest::newRow("no capture file")
         << QByteArray("\"1\",\"12/6/2026 2:05:09 PM\",\"75\",\"Message\",\"ab\"\r\n") << 0 << 0
         << QString("is not a capture file that can be read here");

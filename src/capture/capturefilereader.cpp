@@ -77,6 +77,8 @@ bool CaptureFileReader::open(std::FILE* file, const QString& name, const QString
                         .arg(QString::fromLocal8Bit(error)));
     }
     m_linkType = pcap_datalink(m_handle);
+    if (pcap_major_version(m_handle) == 2) // pcap, not pcapng
+        m_position = std::ftell(pcap_file(m_handle));
     return compile(filter);
 }
 
@@ -96,6 +98,22 @@ bool CaptureFileReader::compile(const QString& filter)
                          QString::fromLocal8Bit(pcap_geterr(m_handle))));
 }
 
+// libpcap cuts a pcap record longer than the file's snapshot length to that length and says
+// nothing; tcpdump never writes one, so it is damage, seen from how far the record moved the
+// file. Only a record cut to the snapshot length can have been one, so only then is the file
+// asked where it is. (pcapng blocks may carry options: their length tells nothing of this.)
+bool CaptureFileReader::overlong(const pcap_pkthdr& header)
+{
+    if (m_position < 0)
+        return false;
+    m_position += 16 + long(header.caplen);
+    if (header.caplen < bpf_u_int32(pcap_snapshot(m_handle)))
+        return false;
+    const long expected = m_position;
+    m_position = std::ftell(pcap_file(m_handle));
+    return m_position > expected;
+}
+
 CaptureFileReader::Result CaptureFileReader::read(PacketBatch& batch, qsizetype maxBytes)
 {
     batch.setLinkType(m_linkType);
@@ -111,11 +129,16 @@ CaptureFileReader::Result CaptureFileReader::read(PacketBatch& batch, qsizetype 
             result = Result::End;
             break;
         }
-        if (status != 1) {
+        const bool damaged = status != 1 || overlong(*header);
+        if (damaged) {
+            const QString reason = status != 1 ? QString::fromLocal8Bit(pcap_geterr(m_handle))
+                                               : QStringLiteral("a record longer than the file's "
+                                                                "snapshot length of %1 bytes")
+                                                     .arg(pcap_snapshot(m_handle));
             fail(QStringLiteral("is damaged after %1 packets (%2); the packets before the "
                                 "damage are listed.")
                      .arg(packets)
-                     .arg(QString::fromLocal8Bit(pcap_geterr(m_handle))));
+                     .arg(reason));
             result = Result::Failed;
             break;
         }

@@ -8,6 +8,7 @@
 class PacketBatch;
 struct pcap;
 struct bpf_program;
+struct pcap_pkthdr;
 
 // Reads a capture file, pcap or pcapng as tcpdump, dumpcap and this program write them (either
 // byte order, microsecond or nanosecond times, any link type libpcap knows), and keeps the
@@ -48,12 +49,14 @@ public:
 private:
     bool fail(const QString& reason);
     bool compile(const QString& filter);
+    bool overlong(const pcap_pkthdr& header);
 
     pcap* m_handle = nullptr;
     bpf_program* m_program = nullptr;
     QString m_name;
     QString m_error;
     int m_linkType = 0;
+    long m_position = -1; // in a pcap file that can tell its position, after the last record
     std::atomic<qint64> m_fileBytes{0};
     std::atomic<qint64> m_packets{0};
     std::atomic<qint64> m_bytes{0};
