@@ -65,6 +65,9 @@ void tst_CaptureFileReader::readsWhatTheFilterTakes_data()
     QTest::newRow("a record longer than the file's snapshot")
         << snapshot << int(Ethernet) << 0
         << QString("is damaged after 0 packets (a record longer than the file's snapshot");
+    QTest::newRow("a time beyond what pcap holds")
+        << pcapngFile(Ethernet, {{qint64(5e18), eth[0].bytes}}, true, false) << int(Ethernet) << 0
+        << QString("is damaged after 0 packets (a packet time after the year 2106");
     QTest::newRow("no capture file")
         << QByteArray("\"1\",\"12/6/2026 2:05:09 PM\",\"75\",\"Message\",\"ab\"\r\n") << 0 << 0
         << QString("is not a capture file that can be read here");

@@ -16,6 +16,7 @@
 namespace {
 
 constexpr qint64 MaxRecordsPerRead = 65536;
+constexpr qint64 MaxSeconds = 0xffffffff;
 
 QString quoted(const QString& name)
 {
@@ -98,6 +99,19 @@ bool CaptureFileReader::compile(const QString& filter)
                          QString::fromLocal8Bit(pcap_geterr(m_handle))));
 }
 
+// What is wrong with a record libpcap read, if anything.
+QString CaptureFileReader::damage(const pcap_pkthdr& header)
+{
+    if (overlong(header)) {
+        return QStringLiteral("a record longer than the file's snapshot length of %1 bytes")
+            .arg(pcap_snapshot(m_handle));
+    }
+    // A pcapng time may lie ages away; the list and a saved pcap file hold 32-bit seconds.
+    if (header.ts.tv_sec < 0 || header.ts.tv_sec > MaxSeconds)
+        return QStringLiteral("a packet time after the year 2106");
+    return {};
+}
+
 // libpcap cuts a pcap record longer than the file's snapshot length to that length and says
 // nothing; tcpdump never writes one, so it is damage, seen from how far the record moved the
 // file. Only a record cut to the snapshot length can have been one, so only then is the file
@@ -129,12 +143,9 @@ CaptureFileReader::Result CaptureFileReader::read(PacketBatch& batch, qsizetype 
             result = Result::End;
             break;
         }
-        const bool damaged = status != 1 || overlong(*header);
-        if (damaged) {
-            const QString reason = status != 1 ? QString::fromLocal8Bit(pcap_geterr(m_handle))
-                                               : QStringLiteral("a record longer than the file's "
-                                                                "snapshot length of %1 bytes")
-                                                     .arg(pcap_snapshot(m_handle));
+        const QString reason =
+            status != 1 ? QString::fromLocal8Bit(pcap_geterr(m_handle)) : damage(*header);
+        if (!reason.isEmpty()) {
             fail(QStringLiteral("is damaged after %1 packets (%2); the packets before the "
                                 "damage are listed.")
                      .arg(packets)

@@ -49,6 +49,7 @@ public:
 private:
     bool fail(const QString& reason);
     bool compile(const QString& filter);
+    QString damage(const pcap_pkthdr& header);
     bool overlong(const pcap_pkthdr& header);
 
     pcap* m_handle = nullptr;
