@@ -8,6 +8,7 @@
 #include <QDir>
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
 
 #include <condition_variable>
@@ -114,12 +115,16 @@ void CaptureFileOpen::open(const QString& fileName, const QString& filter)
     BackgroundJob::Work work;
     work.title = Title;
     work.run = [&] {
+        // Without a thread of its own the reading runs here and nobody else would list it.
+        const bool here = QThread::currentThread() == context.thread();
         opened = reader.open(fileName, filter);
         while (opened && result != CaptureFileReader::Result::End) {
             PacketBatch batch;
             result = reader.read(batch, PacketBatch::KeptBytes);
             if (!pending.put(std::move(batch)) || result == CaptureFileReader::Result::Failed)
                 break;
+            if (here)
+                deliver(std::numeric_limits<int>::max());
         }
     };
     work.status = [&] {
