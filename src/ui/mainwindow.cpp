@@ -74,10 +74,15 @@ MainWindow::~MainWindow()
 
 void MainWindow::connectCapture()
 {
-    connect(m_oPacketX.get(), &CaptureComponent::packetsCaptured, m_model,
-            &PacketListModel::OnPackets);
-    connect(m_oPacketX.get(), &CaptureComponent::packetsDropped, m_model,
-            &PacketListModel::OnDropped);
+    connect(m_oPacketX.get(), &CaptureComponent::packetsCaptured, this,
+            [this](const PacketBatch& batch) {
+                if (!m_staleCapture)
+                    m_model->OnPackets(batch);
+            });
+    connect(m_oPacketX.get(), &CaptureComponent::packetsDropped, this, [this](quint64 count) {
+        if (!m_staleCapture)
+            m_model->OnDropped(count);
+    });
     connect(m_model, &PacketListModel::droppedChanged, this, &MainWindow::showDropped);
     connect(m_model, &PacketListModel::packetsArrived, this, [this] {
         set(true);
@@ -107,6 +112,7 @@ void MainWindow::openCapture(const QString& fileName)
         if (isRunning())
             m_controller->CaptureStop_Click();
         m_controller->stopAndOfferLog();
+        m_staleCapture = true;
         m_fileOpen->open(fileName, QStringLiteral("port ") + portText());
     });
 }

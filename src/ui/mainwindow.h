@@ -113,6 +113,9 @@ private:
     // Handlers that may write the log run one at a time; a close waits for them.
     int m_exclusive = 0;
     bool m_closeWaiting = false;
+    // The list holds a file since the last capture stopped: what that capture still delivers
+    // belongs to the list the file replaced. Until the next start.
+    bool m_staleCapture = false;
 
     QWidget* m_client = nullptr;
     PacketListView* m_ListView1 = nullptr;

@@ -298,6 +298,8 @@ void MainWindow::setStatusPanel(const QString& text)
 
 void MainWindow::setCaptureState(CaptureState state)
 {
+    if (state == CaptureState::Running)
+        m_staleCapture = false;
     m_CaptureStart->setEnabled(state == CaptureState::Ready);
     m_CaptureStop->setEnabled(state == CaptureState::Running);
 }
