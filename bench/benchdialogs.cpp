@@ -2,7 +2,7 @@
 
 QString BenchDialogs::inputBox(const QString& prompt, const QString& title, const QString&)
 {
-    if (title == u"Save log as ...")
+    if (title == u"Save log as ..." || title == u"Save capture as ...")
         return m_logFileName;
     m_unexpected.append(title + QStringLiteral(": ") + prompt);
     return {};

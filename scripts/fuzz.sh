@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets with clang (ASan and UBSan on) in build-fuzz/ and runs each for
 # the given number of seconds (default 600). CI runs this with 30. The targets: fuzz_decoder
 # (the payload decoder), fuzz_logrecord (the capture log's records), fuzz_savefile (the reader
-# of the capture helper's stream); each is found by its seed directory.
+# of the capture helper's stream), fuzz_capturefile (the reader of capture files); each is
+# found by its seed directory.
 #
 #   bash scripts/fuzz.sh          # 10 minutes per target
 #   bash scripts/fuzz.sh 3600     # an hour per target

@@ -1,9 +1,12 @@
+#include "capturefiles.h"
 #include "fakewindow.h"
 #include "modalhand.h"
 #include "packetitemdelegate.h"
 #include "packetlistmodel.h"
 #include "packetlistview.h"
 #include "packetwindow.h"
+#include "referencedecoder.h"
+#include "testfiles.h"
 #include "testpackets.h"
 
 #include <QAbstractItemView>
@@ -18,8 +21,11 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -76,6 +82,7 @@ private slots:
     void controlsAtTheirPlaces();
     void hiddenValuesLieOutsideTheClientArea();
     void menus();
+    void captureFileInAndOut();
     void buttonsShareTheMenuActions();
     void statusPanels();
     void keyboardOrder();
@@ -160,9 +167,56 @@ void tst_MainWindow::menus()
             texts << (a->isSeparator() ? "-" : a->text() + "|" + a->shortcut().toString());
         return texts;
     };
-    QCOMPARE(items(top[0]), (QStringList{"Save Log|", "-", "Exit|Ctrl+X"}));
+    QCOMPARE(items(top[0]), (QStringList{"Save Log|", "Open Capture...|Ctrl+O",
+                                         "Save Capture...|Ctrl+S", "-", "Exit|Ctrl+X"}));
     QCOMPARE(items(top[1]), (QStringList{"Start|Ctrl+G", "Stop|Ctrl+C", "-", "Clear List|", "-",
                                          "Change UDP Port|"}));
+}
+
+// A file as dumpcap writes it, named on the command line, then File > Save Capture of its list.
+void tst_MainWindow::captureFileInAndOut()
+{
+    using namespace CaptureFiles;
+    const qint64 t0 = 1765029909123456789;
+    const QList<Frame> kept{{t0, udpFrame(Ethernet, 4111, "***[one")},
+                            {t0 + 2500000000, udpFrame(Ethernet, 4111, "**-[two\xda")}};
+    QTemporaryDir dir;
+    const QString opened = dir.filePath("dumpcap.pcapng");
+    const QString saved = dir.filePath("saved.pcap");
+    QVERIFY(writeFile(opened,
+                      pcapngFile(Ethernet,
+                                 {kept[0], {t0 + 1, udpFrame(Ethernet, 4112, "***[x")}, kept[1]},
+                                 true, false)));
+    FakeWindow w({"lo (Loopback)"}, FakeWindow::Load::Later);
+    w.window.Form_Load(opened);
+    QVERIFY(w.dialogs->shown.isEmpty()); // no question about adapters, no message
+    QCOMPARE(w.probe.state(), CaptureState::NoAdapter);
+    QCOMPARE(w.window.model().rowCount(), 2);
+    for (int row = 0; row < 2; ++row) {
+        const auto reference = ReferenceDecoder::decodePacket(kept[row].bytes);
+        QCOMPARE(w.window.model().text(row, PacketListModel::No), QString::number(row + 1));
+        QCOMPARE(w.window.model().text(row, PacketListModel::Size),
+                 QString::number(kept[row].bytes.size()));
+        QCOMPARE(w.window.model().text(row, PacketListModel::Type), reference.type);
+        QCOMPARE(w.window.model().text(row, PacketListModel::Data), reference.data);
+    }
+
+    w.dialogs->typeText(saved);
+    w.probe.action("savecapture")->trigger();
+    QCOMPARE(w.dialogs->problems(), QString());
+    QCOMPARE(readAll(saved), pcapFile(Ethernet, kept, false, false));
+    const QString tcpdump = QStandardPaths::findExecutable("tcpdump");
+    if (tcpdump.isEmpty())
+        QSKIP("tcpdump is not installed: the saved file was checked byte by byte only");
+    QProcess reader;
+    reader.start(tcpdump, {"-r", "-", "-tt", "-nn", "-q"});
+    reader.write(readAll(saved));
+    reader.closeWriteChannel();
+    QVERIFY(reader.waitForFinished());
+    const QList<QByteArray> lines = reader.readAllStandardOutput().trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].startsWith("1765029909.123456 IP 127.0.0.1.5555 > 127.0.0.1.4111"), lines[0]);
+    QVERIFY2(lines[1].startsWith("1765029911.623456 IP 127.0.0.1.5555 > 127.0.0.1.4111"), lines[1]);
 }
 
 void tst_MainWindow::buttonsShareTheMenuActions()

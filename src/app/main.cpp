@@ -2,11 +2,18 @@
 #include "pcapcapture.h"
 
 #include <QApplication>
+#include <QFile>
+
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
-    // The program reads no command line: Qt gets only the program's name, so that options such
-    // as -style or -reverse typed after it change nothing.
+    // The one argument is a capture file to list. Qt gets only the program's name, so that
+    // options such as -style or -reverse change nothing.
+    if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+        std::fprintf(stderr, "usage: %s [CAPTURE-FILE]\n", argc > 0 ? argv[0] : "kintosniffer");
+        return 2;
+    }
     int qtArgc = argc > 0 ? 1 : 0;
     char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
     QApplication app(qtArgc, qtArgv);
@@ -14,6 +21,6 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(KINTO_VERSION_TEXT));
 
     MainWindow window(std::make_unique<PcapCapture>());
-    window.Form_Load();
+    window.Form_Load(argc == 2 ? QFile::decodeName(argv[1]) : QString());
     return app.exec();
 }

@@ -25,7 +25,7 @@ QString CaptureController::portPanelText() const
     return QStringLiteral("Port: ") + m_view.portText();
 }
 
-void CaptureController::Form_Load()
+void CaptureController::Form_Load(bool chooseAdapter)
 {
     m_view.addListColumns();
     m_view.clearAdapterLists();
@@ -43,6 +43,8 @@ void CaptureController::Form_Load()
     // An empty list would otherwise look like a machine without adapters.
     if (!m_component.adapterError().isEmpty())
         m_dialogs.messageBox(m_component.adapterError());
+    if (!chooseAdapter)
+        return;
 
     int chosen = -1;
     for (int k = 0; k < m_view.comboEntryCount() && chosen < 0; ++k) {

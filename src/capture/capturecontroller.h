@@ -20,7 +20,9 @@ public:
     CaptureController(CaptureComponent& component, CaptureView& view, Dialogs& dialogs,
                       QObject* parent = nullptr);
 
-    void Form_Load();
+    // Without chooseAdapter (a capture file is to be listed instead) start-up ends once the
+    // adapter lists are filled: no adapter is chosen and nothing asked.
+    void Form_Load(bool chooseAdapter = true);
     // Returns whether capture runs afterwards.
     bool CaptureStart_Click();
     void CaptureStop_Click();

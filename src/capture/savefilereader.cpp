@@ -25,6 +25,7 @@ bool SavefileReader::readHeader(QByteArrayView header)
         return false;
     m_fractionsPerMicrosecond = magic == HelperProtocol::NanosecondMagic ? 1000 : 1;
     m_snapshotLength = word(header.data() + 16);
+    m_linkType = int(word(header.data() + 20));
     // More than the helper ever asks for is a broken stream: a record that long could not be
     // held by the window's read buffer and would never complete.
     return m_snapshotLength > 0 && m_snapshotLength <= quint32(HelperProtocol::SnapshotLength);
@@ -35,6 +36,7 @@ qsizetype SavefileReader::readRecords(QByteArrayView bytes, PacketBatch& batch) 
     const char* const begin = bytes.data();
     const char* const end = begin + bytes.size();
     const char* at = begin;
+    batch.setLinkType(m_linkType);
     while (end - at >= HelperProtocol::RecordHeaderBytes) {
         const quint32 captured = word(at + 8);
         // Each bound keeps a corrupt length from reading past the buffer or asking for gigabytes.

@@ -22,4 +22,5 @@ public:
 private:
     qint64 m_fractionsPerMicrosecond = 0; // 1 for microseconds; nanoseconds are divided by 1000
     quint32 m_snapshotLength = 0;
+    int m_linkType = 0;
 };

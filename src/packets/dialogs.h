@@ -22,6 +22,13 @@ public:
     // A message box; with no title it carries the application's title.
     virtual Answer messageBox(const QString& text, Buttons buttons = Buttons::Ok,
                               Icon icon = Icon::None, const QString& title = {}) = 0;
+    // The name of an existing file to open, filter as "Kind (*.ext);;All files (*)"; an empty
+    // text when the user cancels. Without a chooser of its own, an input box asks for it.
+    virtual QString openFileName(const QString& title, const QString& filter)
+    {
+        Q_UNUSED(filter);
+        return inputBox(QStringLiteral("Enter File Name:"), title, {});
+    }
     // Shows that a longer operation is under way (a busy cursor) or has ended.
     virtual void setBusy(bool busy) = 0;
 

@@ -3,28 +3,19 @@
 #include "capturelog.h"
 #include "dialogs.h"
 #include "packetlistmodel.h"
+#include "pcaprows.h"
 #include "unsavedflag.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QThread>
-#include <QTimer>
 
 #include <new>
 #include <unistd.h>
 
 namespace {
-
-const QString Title = QStringLiteral("Save Log");
-constexpr int ProgressIntervalMs = 100;
-// The writing thread needs little stack; a small one is more likely to be had when memory is
-// short.
-constexpr uint WriterStackBytes = 1u << 20;
 
 QString progressText(qsizetype done, qsizetype rows)
 {
@@ -38,9 +29,17 @@ bool mayCreateFilesIn(const QString& directory)
 
 } // namespace
 
+struct LogExport::Request
+{
+    QString title;      // of the progress
+    QString prompt;     // of the input box
+    QString inputTitle; // of the input box
+    QString defaultName;
+};
+
 LogExport::LogExport(PacketListModel& model, Dialogs& dialogs, UnsavedFlag& unsaved)
     : m_model(model), m_dialogs(dialogs), m_unsaved(unsaved),
-      m_clock([] { return QDateTime::currentDateTime(); }),
+      m_clock([] { return QDateTime::currentDateTime(); }), m_job(dialogs),
       m_buffer(std::make_unique_for_overwrite<char[]>(size_t(CaptureLog::BufferBytes)))
 {}
 
@@ -63,96 +62,94 @@ QString LogExport::proposedDirectory(const QString& executableDirectory)
 
 void LogExport::savelog_Click()
 {
-    if (m_saving || m_model.rowCount() == 0)
+    if (isSaving() || m_model.rowCount() == 0)
         return;
-    QString fileName = CaptureLog::defaultFileName(directory(), now());
-    for (;;) {
-        fileName = m_dialogs.inputBox(QStringLiteral("Enter File Name:\r\n(include .csv)"),
-                                      QStringLiteral("Save log as ..."), fileName);
-        if (fileName.isEmpty())
-            return;
+    const Request request{
+        QStringLiteral("Save Log"), QStringLiteral("Enter File Name:\r\n(include .csv)"),
+        QStringLiteral("Save log as ..."), CaptureLog::defaultFileName(directory(), now())};
+    const qsizetype rows = saveAs(request, [this](qsizetype rows) {
+        return std::make_unique<CaptureLog>(m_model.store(), rows, m_buffer.get());
+    });
+    // Rows that arrived while the log was written stay unsaved.
+    if (rows >= 0 && m_model.rowCount() == rows)
+        m_unsaved.set(false);
+}
 
-        // The rows there are now; those that arrive while they are written stay unsaved.
+void LogExport::savecapture_Click()
+{
+    if (isSaving() || m_model.rowCount() == 0)
+        return;
+    const auto& runs = m_model.linkTypes();
+    if (runs.size() > 1) {
+        QStringList types;
+        for (const PacketListModel::LinkRun& run : runs) {
+            if (!types.contains(QString::number(run.linkType)))
+                types.append(QString::number(run.linkType));
+        }
+        m_dialogs.messageBox(
+            QStringLiteral("The list holds packets of more than one link type (%1), and a pcap "
+                           "file holds packets of one. Save Log writes them all; Clear List "
+                           "before the next capture or file keeps the list to one.")
+                .arg(types.join(QStringLiteral(", "))),
+            Dialogs::Buttons::Ok, Dialogs::Icon::None, QStringLiteral("Save Capture"));
+        return;
+    }
+    const int linkType = runs.front().linkType;
+    const Request request{
+        QStringLiteral("Save Capture"), QStringLiteral("Enter File Name:\r\n(include .pcap)"),
+        QStringLiteral("Save capture as ..."), defaultCaptureName(directory(), now())};
+    saveAs(request, [this, linkType](qsizetype rows) {
+        return std::make_unique<PcapFile>(m_model.store(), linkType, rows, m_buffer.get());
+    });
+}
+
+QString LogExport::defaultCaptureName(const QString& directory, const QDateTime& now)
+{
+    return directory + QStringLiteral("/KintoCapture") +
+           now.toString(QStringLiteral("yyMMddHHmm")) + QStringLiteral(".pcap");
+}
+
+// Asks for a name and writes the file there. A failure is said and the name asked for again,
+// proposing the one that failed, so that a clear, port change or close that follows loses the
+// rows only if the user cancels. Returns the rows written, -1 when none were.
+template <typename MakeFile> qsizetype LogExport::saveAs(const Request& request, MakeFile makeFile)
+{
+    QString fileName = request.defaultName;
+    for (;;) {
+        fileName = m_dialogs.inputBox(request.prompt, request.inputTitle, fileName);
+        if (fileName.isEmpty())
+            return -1;
+        // The rows there are now; those that arrive while they are written are not in the file.
         const qsizetype rows = m_model.rowCount();
         QString error;
-        switch (write(fileName, rows, &error)) {
-        case Outcome::Written:
-            if (m_model.rowCount() == rows)
-                m_unsaved.set(false);
-            return;
-        case Outcome::Canceled:
-            return;
-        case Outcome::Failed:
-            break;
+        Outcome outcome = Outcome::Failed;
+        try {
+            const auto file = makeFile(rows);
+            outcome = write(*file, fileName, request.title, rows, &error);
+        } catch (const std::bad_alloc&) {
+            error = qt_error_string(ENOMEM);
         }
-        // The rows are not saved: say why and ask again, proposing the name that failed, so
-        // that a clear, port change or close that follows loses them only if the user cancels.
+        if (outcome == Outcome::Written)
+            return rows;
+        if (outcome == Outcome::Canceled)
+            return -1;
         m_dialogs.messageBox(error);
     }
 }
 
-LogExport::Outcome LogExport::write(const QString& fileName, qsizetype rows, QString* error)
+LogExport::Outcome LogExport::write(ListFile& file, const QString& fileName, const QString& title,
+                                    qsizetype rows, QString* error)
 {
-    CaptureLog log(m_model.store(), rows, m_buffer.get());
-    m_saving = true;
-    m_dialogs.setBusy(true);
-    std::unique_ptr<QThread> thread;
-    try {
-        thread.reset(QThread::create([&] { *error = log.write(fileName); }));
-        thread->setStackSize(WriterStackBytes);
-    } catch (const std::bad_alloc&) {
-        thread.reset();
-    }
-    if (thread)
-        wait(log, rows, *thread);
-    if (!thread || !thread->isFinished()) // no thread could be had: the window waits instead
-        *error = log.write(fileName);
-    m_dialogs.setBusy(false);
-    m_saving = false;
-    if (log.wasCanceled())
+    BackgroundJob::Work work;
+    work.title = title;
+    work.run = [&] { *error = file.write(fileName); };
+    work.status = [&] {
+        return BackgroundJob::Status{file.rowsWritten(), rows,
+                                     progressText(file.rowsWritten(), rows)};
+    };
+    work.cancel = [&] { file.cancel(); };
+    m_job.run(work);
+    if (file.wasCanceled())
         return Outcome::Canceled;
     return error->isEmpty() ? Outcome::Written : Outcome::Failed;
-}
-
-// Starts the thread and runs the event loop until it has finished. Until the progress shows,
-// user input waits; then the progress, modal, takes it. The program ending meanwhile (its
-// event loops told to quit) cancels the log.
-void LogExport::wait(CaptureLog& log, qsizetype rows, QThread& thread)
-{
-    QEventLoop loop;
-    QObject::connect(&thread, &QThread::finished, &loop, &QEventLoop::quit);
-    std::unique_ptr<Dialogs::Progress> progress;
-    bool asked = false;
-    bool switching = false; // the loop ends to take user input from now on
-    QElapsedTimer clock;
-    clock.start();
-    const auto look = [&] {
-        if (!asked && clock.elapsed() >= m_progressDelayMs) {
-            asked = true;
-            progress = m_dialogs.showProgress(Title, progressText(log.rowsWritten(), rows), rows);
-            switching = true;
-            loop.quit();
-        }
-        if (progress) {
-            progress->setValue(log.rowsWritten(), progressText(log.rowsWritten(), rows));
-            if (progress->wasCanceled())
-                log.cancel();
-        }
-    };
-    look();
-    thread.start();
-    if (!thread.isRunning() && !thread.isFinished())
-        return; // the thread could not be started
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &loop, look);
-    tick.start(ProgressIntervalMs);
-    while (!thread.isFinished()) {
-        switching = false;
-        loop.exec(progress ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-        if (!thread.isFinished() && !switching) {
-            log.cancel();
-            break;
-        }
-    }
-    thread.wait();
 }

@@ -3,6 +3,7 @@
 #include "datetimetext.h"
 #include "logrecord.h"
 #include "payloaddecoder.h"
+#include "rowformat.h"
 
 #include <QByteArray>
 
@@ -12,7 +13,7 @@ class PacketStore;
 // Made straight from the stored bytes without a text object per field, so that a log of
 // millions of rows is written at the speed of the disk. Reads the store only through its
 // const accessors, so it may run on a thread of its own while the list grows.
-class LogRows
+class LogRows : public RowFormat
 {
 public:
     // Room for the decoded text of any packet the store holds.
@@ -20,12 +21,12 @@ public:
 
     // scratch holds ScratchBytes.
     LogRows(const PacketStore& store, char* scratch);
-    ~LogRows();
+    ~LogRows() override;
 
     // Makes the fields of row i's record; then room() is the most bytes write() takes.
-    void load(qsizetype row);
-    qsizetype room() const { return LogRecord::room(m_fields); }
-    char* write(char* out) const { return LogRecord::write(out, m_fields); }
+    void load(qsizetype row) override;
+    qsizetype room() const override { return LogRecord::room(m_fields); }
+    char* write(char* out) const override { return LogRecord::write(out, m_fields); }
 
 private:
     QByteArrayView dateText(qint64 timeUs);

@@ -17,6 +17,8 @@ void PacketBatch::append(qint64 timeUs, quint32 size, QByteArrayView data)
 
 void PacketBatch::append(const PacketBatch& other)
 {
+    // Batches meet only within one capture or file, of one link type.
+    m_linkType = other.m_linkType;
     const qsizetype base = qsizetype(m_bytes.size());
     m_bytes.insert(m_bytes.end(), other.m_bytes.begin(), other.m_bytes.end());
     m_entries.reserve(m_entries.size() + other.m_entries.size());

@@ -20,6 +20,7 @@ public:
 
     static constexpr size_t KeptBytes = size_t(1) << 20;
     static constexpr size_t KeptEntries = 16384;
+    static constexpr int EthernetLinkType = 1;
 
     void append(qint64 timeUs, quint32 size, QByteArrayView data);
     void append(const PacketBatch& other);
@@ -27,6 +28,9 @@ public:
     // batch.
     void clear();
     void reserve(qsizetype packets, qsizetype bytes);
+    // How every packet of the batch begins, as a pcap link type (1: Ethernet).
+    int linkType() const { return m_linkType; }
+    void setLinkType(int linkType) { m_linkType = linkType; }
 
     qsizetype count() const { return qsizetype(m_entries.size()); }
     qsizetype byteCount() const { return qsizetype(m_bytes.size()); }
@@ -37,4 +41,5 @@ public:
 private:
     std::vector<Entry> m_entries;
     std::vector<char> m_bytes;
+    int m_linkType = EthernetLinkType;
 };

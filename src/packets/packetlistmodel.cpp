@@ -90,6 +90,8 @@ void PacketListModel::OnPackets(const PacketBatch& batch)
         return;
     const qsizetype kept = m_store.append(batch);
     if (kept > 0) {
+        if (m_linkTypes.empty() || m_linkTypes.back().linkType != batch.linkType())
+            m_linkTypes.push_back({m_rows, batch.linkType()});
         beginInsertRows({}, m_rows, m_rows + int(kept) - 1);
         m_rows += int(kept);
         endInsertRows();
@@ -112,6 +114,7 @@ void PacketListModel::clear()
     beginResetModel();
     m_store.clear();
     m_rows = 0;
+    m_linkTypes.clear();
     if (std::exchange(m_dropped, 0) != 0)
         emit droppedChanged(0);
     for (Decoded& slot : m_cache)

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 class PacketBatch;
 
@@ -42,6 +43,15 @@ public:
     void clear();
 
     const PacketStore& store() const { return m_store; }
+
+    // The link types of the rows (how a frame begins: Ethernet, Linux cooked...), as runs of
+    // rows in order; a capture file holds one, a live capture one per adapter.
+    struct LinkRun
+    {
+        qsizetype firstRow;
+        int linkType;
+    };
+    const std::vector<LinkRun>& linkTypes() const { return m_linkTypes; }
     QString text(int row, int column) const;
 
 signals:
@@ -63,6 +73,7 @@ private:
     PacketStore m_store;
     // The store counts its entries before the rows are announced; the rows follow it.
     int m_rows = 0;
+    std::vector<LinkRun> m_linkTypes;
     quint64 m_dropped = 0;
     DateTimeText m_dateText;
     // The view asks for the same few rows again and again while it paints.

@@ -2,6 +2,7 @@
 
 #include "capturecomponent.h"
 #include "capturecontroller.h"
+#include "capturefileopen.h"
 #include "clearlist.h"
 #include "logexport.h"
 #include "packetlistmodel.h"
@@ -51,6 +52,7 @@ MainWindow::MainWindow(std::unique_ptr<CaptureComponent> component,
 
     m_controller = std::make_unique<CaptureController>(*m_oPacketX, *this, *m_dialogs);
     m_logExport = std::make_unique<LogExport>(*m_model, *m_dialogs, *this);
+    m_fileOpen = std::make_unique<CaptureFileOpen>(*m_model, *m_dialogs);
     m_clearList = std::make_unique<ClearList>(*m_model, *m_dialogs, *this, *m_logExport);
     m_portChange = std::make_unique<PortChange>(*this, *m_controller, *m_dialogs);
     connectCapture();
@@ -72,10 +74,15 @@ MainWindow::~MainWindow()
 
 void MainWindow::connectCapture()
 {
-    connect(m_oPacketX.get(), &CaptureComponent::packetsCaptured, m_model,
-            &PacketListModel::OnPackets);
-    connect(m_oPacketX.get(), &CaptureComponent::packetsDropped, m_model,
-            &PacketListModel::OnDropped);
+    connect(m_oPacketX.get(), &CaptureComponent::packetsCaptured, this,
+            [this](const PacketBatch& batch) {
+                if (!m_staleCapture)
+                    m_model->OnPackets(batch);
+            });
+    connect(m_oPacketX.get(), &CaptureComponent::packetsDropped, this, [this](quint64 count) {
+        if (!m_staleCapture)
+            m_model->OnDropped(count);
+    });
     connect(m_model, &PacketListModel::droppedChanged, this, &MainWindow::showDropped);
     connect(m_model, &PacketListModel::packetsArrived, this, [this] {
         set(true);
@@ -92,9 +99,22 @@ void MainWindow::connectCapture()
         Qt::QueuedConnection);
 }
 
-void MainWindow::Form_Load()
+void MainWindow::Form_Load(const QString& captureFile)
 {
-    m_controller->Form_Load();
+    m_controller->Form_Load(captureFile.isEmpty());
+    if (!captureFile.isEmpty())
+        openCapture(captureFile);
+}
+
+void MainWindow::openCapture(const QString& fileName)
+{
+    exclusively([this, &fileName] {
+        if (isRunning())
+            m_controller->CaptureStop_Click();
+        m_controller->stopAndOfferLog();
+        m_staleCapture = true;
+        m_fileOpen->open(fileName, QStringLiteral("port ") + portText());
+    });
 }
 
 void MainWindow::showWindow()
@@ -133,7 +153,8 @@ void MainWindow::set(bool value)
 // returned, no other save, clear or port change may start, and the window closes afterwards.
 void MainWindow::exclusively(const std::function<void()>& handler)
 {
-    const QList<QAction*> actions{m_savelog, m_clearlist, m_changeport};
+    const QList<QAction*> actions{m_savelog, m_opencapture, m_savecapture, m_clearlist,
+                                  m_changeport};
     if (m_exclusive++ == 0) {
         for (QAction* action : actions)
             action->setEnabled(false);
@@ -150,6 +171,20 @@ void MainWindow::exclusively(const std::function<void()>& handler)
 void MainWindow::savelog_Click()
 {
     exclusively([this] { m_logExport->savelog_Click(); });
+}
+
+void MainWindow::opencapture_Click()
+{
+    exclusively([this] {
+        const QString fileName = m_fileOpen->askFileName();
+        if (!fileName.isEmpty())
+            openCapture(fileName);
+    });
+}
+
+void MainWindow::savecapture_Click()
+{
+    exclusively([this] { m_logExport->savecapture_Click(); });
 }
 
 void MainWindow::FileExit_Click()

@@ -11,6 +11,7 @@
 
 class CaptureComponent;
 class CaptureController;
+class CaptureFileOpen;
 class ClearList;
 class Dialogs;
 class LogExport;
@@ -40,8 +41,12 @@ public:
                         std::unique_ptr<Dialogs> dialogs = nullptr, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The start-up sequence; it shows the window part-way through.
-    void Form_Load();
+    // The start-up sequence; it shows the window part-way through. With a capture file named,
+    // the window lists the file instead of asking for an adapter.
+    void Form_Load(const QString& captureFile = {});
+    // Stops a running capture, offers the log of unsaved rows and replaces the list with the
+    // file's packets on the watched port.
+    void openCapture(const QString& fileName);
 
     PacketListModel& model() const { return *m_model; }
     CaptureComponent& component() const { return *m_oPacketX; }
@@ -74,6 +79,8 @@ public:
 
 public slots:
     void savelog_Click();
+    void opencapture_Click();
+    void savecapture_Click();
     void FileExit_Click();
     void clearlist_Click();
     void changeport_Click();
@@ -99,12 +106,16 @@ private:
     PacketListModel* m_model = nullptr;
     std::unique_ptr<CaptureController> m_controller;
     std::unique_ptr<LogExport> m_logExport;
+    std::unique_ptr<CaptureFileOpen> m_fileOpen;
     std::unique_ptr<ClearList> m_clearList;
     std::unique_ptr<PortChange> m_portChange;
     std::function<void()> m_exit;
     // Handlers that may write the log run one at a time; a close waits for them.
     int m_exclusive = 0;
     bool m_closeWaiting = false;
+    // The list holds a file since the last capture stopped: what that capture still delivers
+    // belongs to the list the file replaced. Until the next start.
+    bool m_staleCapture = false;
 
     QWidget* m_client = nullptr;
     PacketListView* m_ListView1 = nullptr;
@@ -120,6 +131,8 @@ private:
     PacketWindow* m_Form2 = nullptr;
 
     QAction* m_savelog = nullptr;
+    QAction* m_opencapture = nullptr;
+    QAction* m_savecapture = nullptr;
     QAction* m_FileExit = nullptr;
     QAction* m_CaptureStart = nullptr;
     QAction* m_CaptureStop = nullptr;

@@ -60,6 +60,10 @@ QAction* action(QObject* parent, const char* name, const QString& text,
 void MainWindow::createActions()
 {
     m_savelog = action(this, "savelog", QStringLiteral("Save Log"));
+    m_opencapture = action(this, "opencapture", QStringLiteral("Open Capture..."),
+                           QKeySequence(Qt::CTRL | Qt::Key_O));
+    m_savecapture = action(this, "savecapture", QStringLiteral("Save Capture..."),
+                           QKeySequence(Qt::CTRL | Qt::Key_S));
     m_FileExit =
         action(this, "FileExit", QStringLiteral("Exit"), QKeySequence(Qt::CTRL | Qt::Key_X));
     m_CaptureStart =
@@ -76,11 +80,13 @@ void MainWindow::createActions()
     m_CaptureStop->setIcon(SymbolIcons::stop());
     m_CaptureStop->setIconVisibleInMenu(false);
     m_CaptureStop->setToolTip(QStringLiteral("Stop Sniffer"));
-    for (QAction* a :
-         {m_savelog, m_FileExit, m_CaptureStart, m_CaptureStop, m_clearlist, m_changeport})
+    for (QAction* a : {m_savelog, m_opencapture, m_savecapture, m_FileExit, m_CaptureStart,
+                       m_CaptureStop, m_clearlist, m_changeport})
         addAction(a); // shortcuts work wherever the focus is in the window
 
     connect(m_savelog, &QAction::triggered, this, &MainWindow::savelog_Click);
+    connect(m_opencapture, &QAction::triggered, this, &MainWindow::opencapture_Click);
+    connect(m_savecapture, &QAction::triggered, this, &MainWindow::savecapture_Click);
     connect(m_FileExit, &QAction::triggered, this, &MainWindow::FileExit_Click);
     connect(m_CaptureStart, &QAction::triggered, this,
             [this] { m_controller->CaptureStart_Click(); });
@@ -95,6 +101,8 @@ void MainWindow::createMenus()
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     file->setObjectName(QStringLiteral("File"));
     file->addAction(m_savelog);
+    file->addAction(m_opencapture);
+    file->addAction(m_savecapture);
     file->addSeparator()->setObjectName(QStringLiteral("dash3"));
     file->addAction(m_FileExit);
 
@@ -290,6 +298,8 @@ void MainWindow::setStatusPanel(const QString& text)
 
 void MainWindow::setCaptureState(CaptureState state)
 {
+    if (state == CaptureState::Running)
+        m_staleCapture = false;
     m_CaptureStart->setEnabled(state == CaptureState::Ready);
     m_CaptureStop->setEnabled(state == CaptureState::Running);
 }

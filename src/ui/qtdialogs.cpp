@@ -1,5 +1,6 @@
 #include "qtdialogs.h"
 
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QInputDialog>
@@ -132,6 +133,11 @@ std::unique_ptr<Dialogs::Progress> QtDialogs::showProgress(const QString& title,
                                                            const QString& text, qint64 total)
 {
     return std::make_unique<ProgressBox>(m_parent, title, text, total);
+}
+
+QString QtDialogs::openFileName(const QString& title, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(m_parent, Dialogs::titleOrDefault(title), {}, filter);
 }
 
 void QtDialogs::setBusy(bool busy)

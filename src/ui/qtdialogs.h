@@ -16,6 +16,7 @@ public:
                      const QString& defaultText) override;
     Answer messageBox(const QString& text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None,
                       const QString& title = {}) override;
+    QString openFileName(const QString& title, const QString& filter) override;
     void setBusy(bool busy) override;
     std::unique_ptr<Progress> showProgress(const QString& title, const QString& text,
                                            qint64 total) override;
