@@ -3,12 +3,17 @@
 
 #include <QApplication>
 
+#include <csignal>
+
 int main(int argc, char* argv[])
 {
     // The program reads no command line: Qt gets only the program's name, so that options such
     // as -style or -reverse typed after it change nothing.
     int qtArgc = argc > 0 ? 1 : 0;
     char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    // A file-size limit (ulimit -f) is a limit: writes past it fail with EFBIG, which the list's
+    // store and the log writer report, instead of the kernel ending the program with every row.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("kintosniffer"));
     QApplication::setApplicationVersion(QStringLiteral(KINTO_VERSION_TEXT));
