@@ -62,7 +62,8 @@ bool PacketStore::makeRoom(qsizetype length)
         m_file.grow(std::max(std::clamp(m_chunkTotal, ChunkBytes, MaxChunkBytes), least), least);
     if (!region.data)
         return false;
-    m_chunks[m_chunkCount++] = Chunk{region, 0};
+    // Its count of bytes written is 0 already: readers may look at it through a damaged entry.
+    m_chunks[m_chunkCount++].region = region;
     m_chunkUsed = 0;
     m_chunkTotal += region.size;
     return true;
