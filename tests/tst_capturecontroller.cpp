@@ -309,7 +309,7 @@ void tst_CaptureController::fullStoreStopsCaptureKeepsEveryRowAndSavesThem_data(
 {
     QTest::addColumn<bool>("disk");
     QTest::addColumn<QString>("message");
-    QTest::newRow("memory") << false << "memory is full";
+    QTest::newRow("an address-space limit") << false << "no address space left";
     QTest::newRow("the disk of the cache folder") << true << "the disk is full";
 }
 

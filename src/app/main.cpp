@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+#include <csignal>
+
 int main(int argc, char* argv[])
 {
     // The one argument is a capture file to list. Qt gets only the program's name, so that
@@ -16,6 +18,9 @@ int main(int argc, char* argv[])
     }
     int qtArgc = argc > 0 ? 1 : 0;
     char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    // A file-size limit (ulimit -f) is a limit: writes past it fail with EFBIG, which the list's
+    // store and the log writer report, instead of the kernel ending the program with every row.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication app(qtArgc, qtArgv);
     QApplication::setApplicationName(QStringLiteral("kintosniffer"));
     QApplication::setApplicationVersion(QStringLiteral(KINTO_VERSION_TEXT));

@@ -6,7 +6,6 @@
 #include "dialogs.h"
 
 #include <QDebug>
-#include <QDir>
 
 namespace {
 const QString AutomaticAdapter = QStringLiteral("microsoft's packet schedule");
@@ -154,27 +153,7 @@ void CaptureController::storeFull(StoreShortage shortage, const QString& folder,
         return;
     m_component.stop(CaptureComponent::StopCause::Window);
     showStopped();
-    switch (shortage) {
-    case StoreShortage::Disk:
-        reportFailure(QStringLiteral("Capture stopped because the disk is full: the list is held "
-                                     "in %1 and no more fits there. The list holds %2 packets; "
-                                     "Save Log to another place writes them all, and Clear List "
-                                     "gives the space back.")
-                          .arg(QDir::toNativeSeparators(folder))
-                          .arg(packets));
-        break;
-    case StoreShortage::Rows:
-        reportFailure(QStringLiteral("Capture stopped because the list is full. The list holds %1 "
-                                     "packets, as many as it can count; Save Log writes them "
-                                     "all, and Clear List empties it.")
-                          .arg(packets));
-        break;
-    default:
-        reportFailure(QStringLiteral("Capture stopped because memory is full. The list holds %1 "
-                                     "packets; Save Log writes them all, and Clear List gives the "
-                                     "memory back.")
-                          .arg(packets));
-    }
+    reportFailure(storeShortageMessage(shortage, folder, packets));
 }
 
 void CaptureController::reportFailure(const QString& reason)

@@ -55,6 +55,10 @@ QByteArrayView LogRows::dateText(qint64 timeUs)
 
 QByteArrayView LogRows::decoded(qsizetype row, MessageType* type)
 {
+    if (m_store.damaged(row)) {
+        *type = MessageType::Message;
+        return PacketStore::DamagedText;
+    }
     return DecodePacketMessage(m_store.bytes(row), type, m_scratch);
 }
 

@@ -58,8 +58,10 @@ const PacketListModel::Decoded& PacketListModel::decoded(int row) const
     Decoded& slot = m_cache[size_t(row) % m_cache.size()];
     if (slot.row != row) {
         // The same bytes as the log's: every character is below 256.
-        const QByteArrayView data =
-            DecodePacketMessage(m_store.bytes(row), &slot.type, m_scratch.get());
+        QByteArrayView data = PacketStore::DamagedText;
+        slot.type = MessageType::Message;
+        if (!m_store.damaged(row))
+            data = DecodePacketMessage(m_store.bytes(row), &slot.type, m_scratch.get());
         slot.row = row;
         slot.data = QString::fromLatin1(data);
     }

@@ -1,5 +1,6 @@
 #include "packetstore.h"
 
+#include "helperprotocol.h"
 #include "packetbatch.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@ namespace {
 // Held from the start and released when the store gives up, so that the message, the list and
 // the log writer still find memory.
 constexpr size_t ReserveBytes = size_t(32) << 20;
-constexpr qsizetype PageBytes = 4096;
 
 // Pages are left untouched, so they become resident only as they are written.
 void* mapMemory(size_t bytes)
@@ -33,8 +33,8 @@ PacketStore::PacketStore() : PacketStore(StoreFile::defaultFolders()) {}
 PacketStore::PacketStore(const QStringList& folders, qsizetype maxEntries)
     : m_file(folders), m_maxEntries(std::min(maxEntries, MaxEntries)),
       m_chunks(static_cast<Chunk*>(mapMemory(size_t(MaxChunks) * sizeof(Chunk)))),
-      m_blocks(static_cast<StoreFile::Region*>(
-          mapMemory(size_t(MaxBlocks) * sizeof(StoreFile::Region)))),
+      m_spans(
+          static_cast<StoreFile::Region*>(mapMemory(size_t(MaxSpans) * sizeof(StoreFile::Region)))),
       m_reserve(mapMemory(ReserveBytes))
 {}
 
@@ -42,13 +42,13 @@ PacketStore::~PacketStore()
 {
     clear();
     unmapMemory(m_reserve, ReserveBytes);
-    unmapMemory(m_blocks, size_t(MaxBlocks) * sizeof(StoreFile::Region));
+    unmapMemory(m_spans, size_t(MaxSpans) * sizeof(StoreFile::Region));
     unmapMemory(m_chunks, size_t(MaxChunks) * sizeof(Chunk));
 }
 
 bool PacketStore::makeRoom(qsizetype length)
 {
-    if (m_chunkCount > 0 && m_chunks[m_chunkCount - 1].size - m_chunkUsed >= length)
+    if (m_chunkCount > 0 && m_chunks[m_chunkCount - 1].region.size - m_chunkUsed >= length)
         return true;
     if (!m_chunks)
         return false;
@@ -56,13 +56,29 @@ bool PacketStore::makeRoom(qsizetype length)
         m_shortage = StoreShortage::Rows;
         return false;
     }
-    const qsizetype size = std::max(ChunkBytes, (length + PageBytes - 1) / PageBytes * PageBytes);
-    const StoreFile::Region region = m_file.grow(size);
+    const qsizetype least =
+        (length + StoreFile::PageBytes - 1) / StoreFile::PageBytes * StoreFile::PageBytes;
+    const StoreFile::Region region =
+        m_file.grow(std::max(std::clamp(m_chunkTotal, ChunkBytes, MaxChunkBytes), least), least);
     if (!region.data)
         return false;
-    m_chunks[m_chunkCount++] = Chunk{region, size};
+    // Its count of bytes written is 0 already: readers may look at it through a damaged entry.
+    m_chunks[m_chunkCount++].region = region;
     m_chunkUsed = 0;
+    m_chunkTotal += region.size;
     return true;
+}
+
+// A block of spans for the entries that follow, as many as there are already.
+bool PacketStore::openBlock()
+{
+    const qsizetype most = std::min(std::clamp(m_spanCount * SpanBytes, SpanBytes, MaxBlockBytes),
+                                    (MaxSpans - m_spanCount) * SpanBytes);
+    const StoreFile::Region block =
+        m_spans ? m_file.grow(most, SpanBytes, SpanBytes) : StoreFile::Region{};
+    for (qsizetype at = 0; at < block.size; at += SpanBytes)
+        m_spans[m_spanCount++] = {block.data + at, block.offset + at, at ? 0 : block.size};
+    return block.data;
 }
 
 // Writes the waiting entries to their blocks, opening blocks as needed; counts those written.
@@ -71,17 +87,12 @@ bool PacketStore::flushEntries(qsizetype* stored)
     qsizetype done = 0;
     while (done < m_pendingCount) {
         const qsizetype index = *stored + done;
-        const qsizetype block = index / EntriesPerBlock;
-        if (block == m_blockCount) {
-            const StoreFile::Region region =
-                m_blocks ? m_file.grow(BlockBytes) : StoreFile::Region{};
-            if (!region.data)
-                break;
-            m_blocks[m_blockCount++] = region;
-        }
-        const qsizetype at = index % EntriesPerBlock;
-        const qsizetype n = std::min(m_pendingCount - done, EntriesPerBlock - at);
-        if (!m_file.write(m_blocks[block], at * qsizetype(sizeof(Entry)), &m_pending[size_t(done)],
+        const qsizetype span = index >> SpanShift;
+        if (span == m_spanCount && !openBlock())
+            break;
+        const qsizetype at = index & (SpanEntries - 1);
+        const qsizetype n = std::min(m_pendingCount - done, SpanEntries - at);
+        if (!m_file.write(m_spans[span], at * qsizetype(sizeof(Entry)), &m_pending[size_t(done)],
                           n * qsizetype(sizeof(Entry))))
             break;
         done += n;
@@ -104,6 +115,8 @@ bool PacketStore::storeRun(const PacketBatch& batch, qsizetype from, qsizetype e
                           bytes))
             return false;
         m_chunkUsed += bytes;
+        std::atomic_ref(m_chunks[m_chunkCount - 1].written)
+            .store(m_chunkUsed, std::memory_order_relaxed);
     }
     for (qsizetype i = from; i < end; ++i) {
         const PacketBatch::Entry& packet = batch.entry(i);
@@ -139,7 +152,8 @@ qsizetype PacketStore::append(const PacketBatch& batch)
             refused = true;
         } else {
             const qsizetype from = batch.entry(i).offset;
-            const qsizetype room = m_chunkCount ? m_chunks[m_chunkCount - 1].size - m_chunkUsed : 0;
+            const qsizetype room =
+                m_chunkCount ? m_chunks[m_chunkCount - 1].region.size - m_chunkUsed : 0;
             const qsizetype limit = std::min(n, i + rowsLeft);
             qsizetype end = i + 1;
             while (end < limit && batch.entry(end).offset + batch.entry(end).length - from <= room)
@@ -159,30 +173,44 @@ qsizetype PacketStore::append(const PacketBatch& batch)
 void PacketStore::giveUp()
 {
     if (m_shortage == StoreShortage::None)
-        m_shortage =
-            m_file.shortage() == StoreShortage::None ? StoreShortage::Memory : m_file.shortage();
+        m_shortage = m_file.shortage() == StoreShortage::None ? StoreShortage::AddressSpace
+                                                              : m_file.shortage();
     unmapMemory(m_reserve, ReserveBytes);
     m_reserve = nullptr;
 }
 
 void PacketStore::clear()
 {
-    for (qsizetype c = 0; c < m_chunkCount; ++c)
-        m_file.release(m_chunks[c].region, m_chunks[c].size);
-    for (qsizetype b = 0; b < m_blockCount; ++b)
-        m_file.release(m_blocks[b], BlockBytes);
+    for (qsizetype c = 0; c < m_chunkCount; ++c) {
+        m_file.release(m_chunks[c].region);
+        m_chunks[c].written = 0;
+    }
+    for (qsizetype s = 0; s < m_spanCount; ++s)
+        m_file.release(m_spans[s]);
     m_file.reset();
-    m_chunkCount = m_chunkUsed = m_blockCount = m_pendingCount = 0;
+    m_chunkCount = m_chunkUsed = m_chunkTotal = m_spanCount = m_pendingCount = 0;
     m_count.store(0, std::memory_order_release);
     m_shortage = StoreShortage::None;
     if (!m_reserve)
         m_reserve = mapMemory(ReserveBytes);
 }
 
-QByteArrayView PacketStore::bytes(qsizetype i) const
+bool PacketStore::damaged(qsizetype i) const
 {
     const Entry& e = entry(i);
     if (e.length == 0)
+        return false;
+    const quint64 chunk = e.location >> 32;
+    const quint64 end = (e.location & 0xffffffffu) + e.length;
+    // Slots past the last chunk say nothing is written in them.
+    return e.length > quint32(HelperProtocol::SnapshotLength) || chunk >= quint64(MaxChunks) ||
+           end > quint64(std::atomic_ref(m_chunks[chunk].written).load(std::memory_order_relaxed));
+}
+
+QByteArrayView PacketStore::bytes(qsizetype i) const
+{
+    const Entry& e = entry(i);
+    if (e.length == 0 || damaged(i))
         return {};
     const char* chunk = m_chunks[e.location >> 32].region.data;
     return QByteArrayView(chunk + (e.location & 0xffffffffu), e.length);

@@ -17,7 +17,12 @@ class PacketBatch;
 //
 // Chunks and index blocks are regions of a private file (see StoreFile), so the packets take
 // disk, not memory: what the kernel caches of them it may write back and drop. Without a
-// usable folder they are mappings in memory. clear() gives both back.
+// usable folder they are mappings in memory. clear() gives both back. Each region is as large
+// as all of its kind before it, up to a cap, so that a list of as many rows as the store takes
+// needs a few hundred mappings, far below the kernel's limit on them.
+//
+// What is read back from the file is not trusted: an index entry that does not lead inside the
+// written bytes, or is longer than any packet can be, is damaged() and has no bytes.
 //
 // Running out is an answer, not an abort: append() keeps what fits and isFull() says the rest
 // was refused, shortage() why. In memory the store stops while a reserve is left and then
@@ -56,6 +61,12 @@ public:
     qsizetype count() const { return m_count.load(std::memory_order_acquire); }
     qint64 timeUs(qsizetype i) const { return entry(i).timeUs; }
     quint32 size(qsizetype i) const { return entry(i).size; }
+    // True when entry i's record in the file was changed by someone else or the disk; its row
+    // says so with this text instead of the packet's message.
+    bool damaged(qsizetype i) const;
+    static constexpr char DamagedText[] =
+        "[damaged: this packet could not be read back from the list's file]";
+    // Empty for a damaged entry.
     QByteArrayView bytes(qsizetype i) const;
     Packet packet(qsizetype i) const;
 
@@ -70,33 +81,41 @@ private:
     struct Chunk
     {
         StoreFile::Region region;
-        qsizetype size;
+        qsizetype written; // bytes of packets in it: read by readers through an atomic_ref
     };
 
     static constexpr qsizetype ChunkBytes = qsizetype(4) << 20;
-    static constexpr qsizetype EntriesPerBlock = qsizetype(1) << 15;
-    static constexpr qsizetype BlockBytes = EntriesPerBlock * qsizetype(sizeof(Entry));
-    // 256 GiB of packet bytes; the tables are mapped, so only the slots in use become resident.
-    static constexpr qsizetype MaxBlocks = MaxEntries / EntriesPerBlock + 1;
+    static constexpr qsizetype MaxChunkBytes = qsizetype(1) << 30;
     static constexpr qsizetype MaxChunks = qsizetype(1) << 16;
+    // Index blocks are made of spans of entries, found by the table of spans: a block may have
+    // any number of them.
+    static constexpr int SpanShift = 15;
+    static constexpr qsizetype SpanEntries = qsizetype(1) << SpanShift;
+    static constexpr qsizetype SpanBytes = SpanEntries * qsizetype(sizeof(Entry));
+    static constexpr qsizetype MaxSpans = MaxEntries / SpanEntries + 1;
+    static constexpr qsizetype MaxBlockBytes = SpanBytes << 8;
 
+    // A span's region starts at its entries; its size is its block's for the first span of a
+    // block, which releases the block, and 0 for the others.
     const Entry& entry(qsizetype i) const
     {
-        return reinterpret_cast<const Entry*>(
-            m_blocks[i / EntriesPerBlock].data)[i % EntriesPerBlock];
+        return reinterpret_cast<const Entry*>(m_spans[i >> SpanShift].data)[i & (SpanEntries - 1)];
     }
     bool makeRoom(qsizetype length);
+    bool openBlock();
     bool storeRun(const PacketBatch& batch, qsizetype from, qsizetype end, qsizetype* stored);
     bool flushEntries(qsizetype* stored);
     void giveUp();
 
     StoreFile m_file;
     const qsizetype m_maxEntries;
+    // The tables are mapped once at full size, so only the slots in use become resident.
     Chunk* m_chunks = nullptr; // MaxChunks slots
     qsizetype m_chunkCount = 0;
     qsizetype m_chunkUsed = 0;
-    StoreFile::Region* m_blocks = nullptr; // MaxBlocks slots
-    qsizetype m_blockCount = 0;
+    qsizetype m_chunkTotal = 0;           // bytes of all chunks
+    StoreFile::Region* m_spans = nullptr; // MaxSpans slots
+    qsizetype m_spanCount = 0;
     std::atomic<qsizetype> m_count{0};
     // Entries are written to their block a few hundred at a time.
     std::array<Entry, 512> m_pending;

@@ -1,22 +1,24 @@
 #include "storefile.h"
 
 #include "memorywatch.h"
+#include "storefolder.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <system_error>
 
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
+
+// The file grows past 2 GiB within minutes of a busy capture.
+static_assert(sizeof(off_t) == 8, "the store's file needs 64-bit file offsets");
 
 namespace {
 
@@ -27,66 +29,50 @@ constexpr size_t Headroom = size_t(64) << 20;
 // the message, the list and the log writer.
 constexpr qint64 MemoryReserve = qint64(128) << 20;
 
+qsizetype roundDown(qint64 bytes, qsizetype unit)
+{
+    return bytes < unit ? 0 : qsizetype(bytes / unit * unit);
+}
+
 void* mapAnonymous(size_t bytes)
 {
     void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p == MAP_FAILED ? nullptr : p;
 }
 
-// Maps only if the headroom is still free afterwards.
-char* mapWithHeadroom(size_t bytes, int fd, qint64 offset)
+// Maps the largest of most, most / 2, ... down to least (multiples of unit) that leaves the
+// headroom free; in memory when fd is -1.
+StoreFile::Region map(int fd, qint64 offset, qsizetype most, qsizetype least, qsizetype unit)
 {
-    void* p = fd < 0 ? mapAnonymous(bytes)
-                     : ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, off_t(offset));
-    if (p == MAP_FAILED || !p)
-        return nullptr;
-    void* probe = mapAnonymous(Headroom);
-    if (!probe) {
-        ::munmap(p, bytes);
-        return nullptr;
+    for (qsizetype size = most;; size = std::max(roundDown(size / 2, unit), least)) {
+        void* p = fd < 0 ? mapAnonymous(size_t(size))
+                         : ::mmap(nullptr, size_t(size), PROT_READ, MAP_SHARED, fd, off_t(offset));
+        if (p && p != MAP_FAILED) {
+            if (void* probe = mapAnonymous(Headroom)) {
+                ::munmap(probe, Headroom);
+                return {static_cast<char*>(p), offset, size};
+            }
+            ::munmap(p, size_t(size));
+        }
+        if (size <= least)
+            return {};
     }
-    ::munmap(probe, Headroom);
-    return static_cast<char*>(p);
 }
 
-bool usableFolder(const QString& folder)
+qint64 fileSizeLimit()
 {
-    const QByteArray path = QFile::encodeName(folder);
-    struct stat info = {};
-    struct statfs fs = {};
-    if (::stat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return false;
-    const bool owned = info.st_uid == ::geteuid() || (info.st_uid == 0 && (info.st_mode & S_ISVTX));
-    return owned && ::access(path.constData(), W_OK | X_OK) == 0 &&
-           ::statfs(path.constData(), &fs) == 0 && fs.f_type != TMPFS_MAGIC &&
-           fs.f_type != RAMFS_MAGIC;
+    struct rlimit limit = {};
+    return ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+               ? qint64(limit.rlim_cur)
+               : std::numeric_limits<qint64>::max();
 }
 
-// A nameless file in folder that can reserve space, or -1.
-int openFile(const QString& folder)
+// What a refused reservation or write ran out of.
+StoreShortage shortageOf(int error)
 {
-    if (folder.isEmpty())
-        return -1;
-    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    if (!usableFolder(folder))
-        return -1;
-    // O_EXCL: the file can never be given a name afterwards.
-    const int fd = ::open(QFile::encodeName(folder).constData(),
-                          O_TMPFILE | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return -1;
-    // A file system that cannot reserve space would fail in a mapped page instead. A disk that
-    // is full already is a usable folder: the first packet is refused with its name.
-    if (::fallocate(fd, 0, 0, 4096) != 0 && errno != ENOSPC && errno != EDQUOT) {
-        ::close(fd);
-        return -1;
-    }
-    if (::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    if (error == ENOSPC || error == EDQUOT)
+        return StoreShortage::Disk;
+    return error == EFBIG ? StoreShortage::FileSize : StoreShortage::Io;
 }
 
 } // namespace
@@ -97,15 +83,9 @@ QStringList StoreFile::defaultFolders()
             QStringLiteral("/var/tmp")};
 }
 
-StoreFile::StoreFile(const QStringList& folders)
+StoreFile::StoreFile(const QStringList& folders) : m_folders(folders)
 {
-    for (const QString& folder : folders) {
-        m_fd = openFile(folder);
-        if (m_fd >= 0) {
-            m_folder = QDir::cleanPath(folder);
-            break;
-        }
-    }
+    m_fd = StoreFolder::openFile(m_folders, {}, &m_folder);
 }
 
 StoreFile::~StoreFile()
@@ -122,44 +102,73 @@ qint64 StoreFile::diskBytes() const
     return m_fd >= 0 && ::fstat(m_fd, &info) == 0 ? qint64(info.st_blocks) * 512 : 0;
 }
 
-StoreFile::Region StoreFile::grow(qsizetype bytes)
+StoreFile::Region StoreFile::grow(qsizetype most, qsizetype least, qsizetype unit)
 {
-    const Region region = onDisk() ? growOnDisk(bytes) : growInMemory(bytes);
-    if (!region.data && m_shortage == StoreShortage::None)
-        m_shortage = StoreShortage::Memory;
+    return onDisk() ? growOnDisk(most, least, unit) : growInMemory(most, least, unit);
+}
+
+void StoreFile::refuse(StoreShortage shortage)
+{
+    if (m_shortage == StoreShortage::None)
+        m_shortage = shortage;
+}
+
+StoreFile::Region StoreFile::growInMemory(qsizetype most, qsizetype least, qsizetype unit)
+{
+    const qint64 available = MemoryWatch::availableBytes() - MemoryReserve;
+    if (available < least) {
+        refuse(StoreShortage::Memory);
+        return {};
+    }
+    const Region region = map(-1, 0, std::min(most, roundDown(available, unit)), least, unit);
+    if (!region.data)
+        refuse(StoreShortage::AddressSpace);
     return region;
 }
 
-StoreFile::Region StoreFile::growInMemory(qsizetype bytes)
+StoreFile::Region StoreFile::growOnDisk(qsizetype most, qsizetype least, qsizetype unit)
 {
-    if (MemoryWatch::availableBytes() - bytes < MemoryReserve)
+    const qint64 belowLimit = fileSizeLimit() - m_end;
+    if (belowLimit < least) {
+        refuse(StoreShortage::FileSize);
         return {};
-    return {mapWithHeadroom(size_t(bytes), -1, 0), 0};
+    }
+    qint64 room = StoreFolder::roomAboveFloor(m_fd);
+    // The space of a file that was cleared may still be on its way back.
+    if (room < least && m_release.joinable()) {
+        m_release.join();
+        room = StoreFolder::roomAboveFloor(m_fd);
+    }
+    if (room < least) {
+        refuse(StoreShortage::Disk);
+        return {};
+    }
+    const qsizetype size = std::min(most, roundDown(std::min(room, belowLimit), unit));
+    const Region region = map(m_fd, m_end, size, least, unit);
+    if (!region.data) {
+        refuse(StoreShortage::AddressSpace);
+        return {};
+    }
+    if (!reserve(region.size)) {
+        ::munmap(region.data, size_t(region.size));
+        return {};
+    }
+    m_end += region.size;
+    return region;
 }
 
-StoreFile::Region StoreFile::growOnDisk(qsizetype bytes)
+bool StoreFile::reserve(qsizetype bytes)
 {
     int result;
     do {
         result = ::fallocate(m_fd, 0, off_t(m_end), off_t(bytes));
-        // The space of a file that was cleared may still be on its way back.
-        if (result != 0 && m_release.joinable() && (errno == ENOSPC || errno == EDQUOT)) {
-            m_release.join();
-            errno = EINTR;
-        }
     } while (result != 0 && errno == EINTR);
-    char* data = result == 0 ? mapWithHeadroom(size_t(bytes), m_fd, m_end) : nullptr;
-    if (!data) {
-        // What was reserved goes back (a refused reservation may have taken part of the space);
-        // the file ends where the mapped regions do.
-        [[maybe_unused]] const int ignored = ::ftruncate(m_fd, off_t(m_end));
-        if (result != 0)
-            m_shortage = StoreShortage::Disk;
-        return {};
-    }
-    const Region region{data, m_end};
-    m_end += bytes;
-    return region;
+    if (result == 0)
+        return true;
+    refuse(shortageOf(errno));
+    // A refused reservation may have taken part of the space: it goes back.
+    [[maybe_unused]] const int ignored = ::ftruncate(m_fd, off_t(m_end));
+    return false;
 }
 
 bool StoreFile::write(const Region& region, qsizetype at, const void* data, qsizetype size)
@@ -175,7 +184,7 @@ bool StoreFile::write(const Region& region, qsizetype at, const void* data, qsiz
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            m_shortage = StoreShortage::Disk;
+            refuse(n < 0 ? shortageOf(errno) : StoreShortage::Io);
             return false;
         }
         from += n;
@@ -185,33 +194,33 @@ bool StoreFile::write(const Region& region, qsizetype at, const void* data, qsiz
     return true;
 }
 
-void StoreFile::release(const Region& region, qsizetype bytes)
+void StoreFile::release(const Region& region)
 {
-    if (region.data)
-        ::munmap(region.data, size_t(bytes));
+    if (region.data && region.size > 0)
+        ::munmap(region.data, size_t(region.size));
 }
 
 void StoreFile::reset()
 {
     m_shortage = StoreShortage::None;
-    if (m_fd < 0 || m_end == 0)
+    if (m_fd >= 0 && m_end == 0)
         return;
     // Dropping a file of gigabytes whose pages the kernel is still writing back takes it a
-    // while: the old file goes with its last descriptor, closed on a thread of its own, and a
-    // new one takes its place. Where none can be had the file is truncated here.
-    const int fresh = openFile(m_folder);
-    if (fresh < 0) {
-        if (::ftruncate(m_fd, 0) == 0)
-            m_end = 0;
-        return;
-    }
+    // while: the old file goes with its last descriptor, closed on a thread of its own. The
+    // space it gives back counts as free when the next folder is chosen.
+    StoreFolder::Credit credit;
+    struct stat info = {};
+    if (m_fd >= 0 && ::fstat(m_fd, &info) == 0)
+        credit = {info.st_dev, diskBytes()};
     if (m_release.joinable())
         m_release.join();
-    try {
-        m_release = std::thread([old = m_fd] { ::close(old); });
-    } catch (const std::system_error&) {
-        ::close(m_fd);
+    if (m_fd >= 0) {
+        try {
+            m_release = std::thread([old = m_fd] { ::close(old); });
+        } catch (const std::system_error&) {
+            ::close(m_fd);
+        }
     }
-    m_fd = fresh;
+    m_fd = StoreFolder::openFile(m_folders, credit, &m_folder);
     m_end = 0;
 }

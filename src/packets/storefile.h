@@ -9,14 +9,13 @@
 
 // Where the packet store keeps its bytes: a private file, or memory when no folder will do.
 //
-// The file is made with O_TMPFILE and mode 0600 in the first usable folder: it has no name,
-// nobody else can open it, and the kernel removes it when the program ends, however it ends.
-// A folder is usable when it is a directory the user owns (or root's sticky one, such as
-// /var/tmp), writable, on a file system that can reserve space and that is not a memory file
-// system (tmpfs, ramfs): a store there would take the memory it is meant to spare.
+// The file is made with O_TMPFILE and mode 0600 in the first folder that works (see
+// StoreFolder): it has no name, nobody else can open it, and the kernel removes it when the
+// program ends, however it ends.
 //
 // The store grows by regions appended to the file. Space for a region is reserved (fallocate)
-// before it is mapped, so a full disk is a refusal here and never a SIGBUS in a mapped page.
+// before it is used, so a full disk is a refusal here and never a SIGBUS in a mapped page; a
+// region never takes the floor the disk's users keep, nor goes past the file-size limit.
 // Regions are mapped read-only and written with pwrite: the kernel copies into its page cache
 // without faulting in the mapping page by page, and may write those pages back and drop them
 // when memory is short. In memory the regions are anonymous mappings, granted only while the
@@ -28,7 +27,10 @@ public:
     {
         char* data = nullptr;
         qint64 offset = 0; // in the file
+        qsizetype size = 0;
     };
+
+    static constexpr qsizetype PageBytes = 4096;
 
     // The user's cache folder, then /var/tmp.
     static QStringList defaultFolders();
@@ -44,21 +46,26 @@ public:
     // Disk space the file takes.
     qint64 diskBytes() const;
 
-    // Maps a new region of bytes (a multiple of the page size); on refusal the region's data is
+    // Maps a new region of at most most and at least least bytes, a multiple of unit (itself a
+    // multiple of the page size), as large as there is room for. On refusal the region's data is
     // null and shortage() says what ran out.
-    Region grow(qsizetype bytes);
+    Region grow(qsizetype most, qsizetype least, qsizetype unit = PageBytes);
     // Writes size bytes at offset at of a region; false when the disk refused them.
     bool write(const Region& region, qsizetype at, const void* data, qsizetype size);
-    void release(const Region& region, qsizetype bytes);
-    // After every region was released: the file is emptied and its space given back (by a
-    // thread of its own; a new, empty file takes its place).
+    // Unmaps a region; one of size 0 is a part of another and goes with it.
+    void release(const Region& region);
+    // After every region was released: the file goes (closed by a thread of its own, as dropping
+    // its pages takes a while) and a new one is made in the first folder that works now.
     void reset();
     StoreShortage shortage() const { return m_shortage; }
 
 private:
-    Region growInMemory(qsizetype bytes);
-    Region growOnDisk(qsizetype bytes);
+    Region growInMemory(qsizetype most, qsizetype least, qsizetype unit);
+    Region growOnDisk(qsizetype most, qsizetype least, qsizetype unit);
+    bool reserve(qsizetype bytes);
+    void refuse(StoreShortage shortage);
 
+    const QStringList m_folders;
     int m_fd = -1;
     QString m_folder;
     qint64 m_end = 0; // bytes reserved in the file

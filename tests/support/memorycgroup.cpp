@@ -32,7 +32,8 @@ MemoryCgroup::MemoryCgroup(qint64 extraBytes)
 {
     MemoryWatch::Cgroup cgroup;
     const QByteArray pid = QByteArray::number(::getpid());
-    m_parent = MemoryWatch::cgroup(&cgroup) ? cgroup.root + cgroup.path : QString();
+    m_parent =
+        MemoryWatch::cgroup(&cgroup) == MemoryWatch::Found::Cgroup ? cgroup.directory : QString();
     m_child = m_parent + QStringLiteral("/kinto-test-") + QString::fromLatin1(pid);
     if (::geteuid() != 0 || m_parent.isEmpty() || !QDir().mkdir(m_child)) {
         m_error = QStringLiteral("no memory cgroup can be made here");

@@ -1,5 +1,6 @@
 #include "tmpfsmount.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -23,6 +24,21 @@ TmpfsMount::TmpfsMount(const QString& directory, qint64 sizeBytes, Kind kind)
                     QProcess::execute("mount", {"-o", "loop", image, directory}) == 0;
         if (!m_mounted)
             m_error = QStringLiteral("no ext4 image could be made and mounted");
+        return;
+    }
+    if (kind == Kind::OverlayOnTmpfs) {
+        const QString layers = directory + QStringLiteral(".layers");
+        QDir().mkpath(layers);
+        m_layers = std::make_unique<TmpfsMount>(layers, sizeBytes);
+        const QByteArray options =
+            QFile::encodeName("lowerdir=" + layers + "/lower,upperdir=" + layers +
+                              "/upper,workdir=" + layers + "/work");
+        m_mounted = m_layers->error().isEmpty() && QDir(layers).mkpath("lower") &&
+                    QDir(layers).mkpath("upper") && QDir(layers).mkpath("work") &&
+                    ::mount("overlay", QFile::encodeName(directory).constData(), "overlay", 0,
+                            options.constData()) == 0;
+        if (!m_mounted)
+            m_error = QStringLiteral("no overlay could be mounted");
         return;
     }
     const QByteArray options = "size=" + QByteArray::number(sizeBytes) + ",mode=0755";
