@@ -58,8 +58,11 @@ bool PacketStore::makeRoom(qsizetype length)
     }
     const qsizetype least =
         (length + StoreFile::PageBytes - 1) / StoreFile::PageBytes * StoreFile::PageBytes;
-    const StoreFile::Region region =
-        m_file.grow(std::max(std::clamp(m_chunkTotal, ChunkBytes, MaxChunkBytes), least), least);
+    // A quarter of what the chunks hold already: few mappings however long the list (about 200
+    // for the most rows it admits), and at most a quarter more disk reserved than used.
+    const StoreFile::Region region = m_file.grow(
+        std::max(std::clamp(m_chunkTotal / GrowthDivisor, ChunkBytes, MaxChunkBytes), least),
+        least);
     if (!region.data)
         return false;
     // Its count of bytes written is 0 already: readers may look at it through a damaged entry.
@@ -69,11 +72,12 @@ bool PacketStore::makeRoom(qsizetype length)
     return true;
 }
 
-// A block of spans for the entries that follow, as many as there are already.
+// A block of spans for the entries that follow, a quarter as many as there are already.
 bool PacketStore::openBlock()
 {
-    const qsizetype most = std::min(std::clamp(m_spanCount * SpanBytes, SpanBytes, MaxBlockBytes),
-                                    (MaxSpans - m_spanCount) * SpanBytes);
+    const qsizetype most =
+        std::min(std::clamp(m_spanCount / GrowthDivisor * SpanBytes, SpanBytes, MaxBlockBytes),
+                 (MaxSpans - m_spanCount) * SpanBytes);
     const StoreFile::Region block =
         m_spans ? m_file.grow(most, SpanBytes, SpanBytes) : StoreFile::Region{};
     for (qsizetype at = 0; at < block.size; at += SpanBytes)

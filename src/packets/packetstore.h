@@ -86,6 +86,8 @@ private:
 
     static constexpr qsizetype ChunkBytes = qsizetype(4) << 20;
     static constexpr qsizetype MaxChunkBytes = qsizetype(1) << 30;
+    // Each new region is this fraction of what its kind holds already.
+    static constexpr qsizetype GrowthDivisor = 4;
     static constexpr qsizetype MaxChunks = qsizetype(1) << 16;
     // Index blocks are made of spans of entries, found by the table of spans: a block may have
     // any number of them.

@@ -120,7 +120,8 @@ StoreFile::Region StoreFile::growInMemory(qsizetype most, qsizetype least, qsize
         refuse(StoreShortage::Memory);
         return {};
     }
-    const Region region = map(-1, 0, std::min(most, roundDown(available, unit)), least, unit);
+    const Region region =
+        map(-1, 0, roundDown(std::min<qint64>(most, available), unit), least, unit);
     if (!region.data)
         refuse(StoreShortage::AddressSpace);
     return region;
@@ -143,7 +144,9 @@ StoreFile::Region StoreFile::growOnDisk(qsizetype most, qsizetype least, qsizety
         refuse(StoreShortage::Disk);
         return {};
     }
-    const qsizetype size = std::min(most, roundDown(std::min(room, belowLimit), unit));
+    // Whole units, whatever was asked: the next region is mapped at the file's end, which must
+    // stay a multiple of the page size.
+    const qsizetype size = roundDown(std::min<qint64>(most, std::min(room, belowLimit)), unit);
     const Region region = map(m_fd, m_end, size, least, unit);
     if (!region.data) {
         refuse(StoreShortage::AddressSpace);
