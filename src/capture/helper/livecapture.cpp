@@ -286,6 +286,10 @@ bool LiveCapture::kernelCounts(KernelCounts* counts)
 
 void LiveCapture::writeStats(const RecordWriter& out)
 {
+    // For the window's reading thread; someone running the helper by hand on a terminal gets
+    // the final line only.
+    if (::isatty(STDERR_FILENO))
+        return;
     const std::string line = statsLine(out, false);
     if (!line.empty())
         std::fprintf(stderr, "%s: %s\n", HelperProtocol::ProgramName, line.c_str());
