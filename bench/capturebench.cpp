@@ -2,10 +2,10 @@
 // window and the real libpcap component, then the same burst through tcpdump for reference.
 //
 //   kinto_capturebench [--count N] [--long] [--json FILE] [--no-tcpdump] [--x11]
-//   kinto_capturebench --overload helper|program [--count N] [--json FILE]
+//   kinto_capturebench --overload helper|program [--percent P] [--count N] [--json FILE]
 //
-// --overload holds the capture helper to 1 % of a CPU, or the whole program to 10 %, with a CPU
-// cgroup, sends 3,000,000 datagrams (unless --count says otherwise), stops, and stops twice
+// --overload holds the capture helper to 1 % of a CPU, or the whole program to 10 % (or P %), with
+// a CPU cgroup, sends 3,000,000 datagrams (unless --count says otherwise), stops, and stops twice
 // more under a flood: rows, dropped and sent, and how soon each stop ended.
 //
 // --long captures 10,000,000 datagrams (unless --count says otherwise) in one capture and also
@@ -29,6 +29,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -42,6 +43,7 @@ struct Options
     bool tcpdump = true;
     bool x11 = false;
     QString overload; // helper, program, or empty
+    int percent = 0;  // of one CPU; 0: 1 for the helper, 10 for the program
 };
 
 bool parse(int argc, char** argv, Options* options)
@@ -59,6 +61,10 @@ bool parse(int argc, char** argv, Options* options)
             options->tcpdump = false;
         } else if (!std::strcmp(argv[i], "--x11")) {
             options->x11 = true;
+        } else if (!std::strcmp(argv[i], "--percent") && hasValue) {
+            options->percent = std::atoi(argv[++i]);
+            if (options->percent < 1 || options->percent > 100)
+                return false;
         } else if (!std::strcmp(argv[i], "--overload") && hasValue) {
             options->overload = QString::fromLocal8Bit(argv[++i]);
             if (options->overload != u"helper" && options->overload != u"program")
@@ -108,7 +114,7 @@ bool runOverload(const Options& options, const QString& sender, BenchReport& rep
     OverloadBench bench(sender,
                         options.overload == u"helper" ? OverloadBench::Held::Helper
                                                       : OverloadBench::Held::Program,
-                        options.count);
+                        options.count, options.percent);
     if (!bench.run(window, sink.port(), report)) {
         std::fprintf(stderr, "capturebench: %s\n", qPrintable(bench.error()));
         return false;
@@ -125,10 +131,11 @@ int main(int argc, char** argv)
 {
     Options options;
     if (!parse(argc, argv, &options)) {
-        std::fprintf(stderr,
-                     "usage: %s [--count N] [--long] [--json FILE] [--no-tcpdump] [--x11]\n"
-                     "       %s --overload helper|program [--count N] [--json FILE]\n",
-                     argv[0], argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s [--count N] [--long] [--json FILE] [--no-tcpdump] [--x11]\n"
+            "       %s --overload helper|program [--percent P] [--count N] [--json FILE]\n",
+            argv[0], argv[0]);
         return 2;
     }
     const bool x11 = options.x11 && !qEnvironmentVariableIsEmpty("DISPLAY");

@@ -32,8 +32,11 @@ QString key(int round, const char* name)
 
 } // namespace
 
-OverloadBench::OverloadBench(QString senderProgram, Held held, qint64 count)
-    : m_senderProgram(std::move(senderProgram)), m_held(held), m_count(count)
+OverloadBench::OverloadBench(QString senderProgram, Held held, qint64 count, int percent)
+    : m_senderProgram(std::move(senderProgram)), m_held(held), m_count(count),
+      m_percent(percent > 0            ? percent
+                : held == Held::Helper ? 1
+                                       : 10)
 {}
 
 bool OverloadBench::fail(const QString& why)
@@ -44,14 +47,16 @@ bool OverloadBench::fail(const QString& why)
 
 bool OverloadBench::run(MainWindow& window, quint16 port, BenchReport& report)
 {
-    CpuLimit limit(m_held == Held::Helper ? 1 : 10);
+    CpuLimit limit(m_percent);
     if (!limit.isValid())
         return fail(limit.error());
     if (m_held == Held::Program && !limit.add(::getpid()))
         return fail(QStringLiteral("cannot move the window into the CPU cgroup"));
-    report.addText(QStringLiteral("overload_held"), m_held == Held::Helper
-                                                        ? QStringLiteral("helper at 1%")
-                                                        : QStringLiteral("program at 10%"));
+    report.addText(
+        QStringLiteral("overload_held"),
+        QStringLiteral("%1 at %2%")
+            .arg(m_held == Held::Helper ? QStringLiteral("helper") : QStringLiteral("program"))
+            .arg(m_percent));
     const qint64 anonBefore = ProcessUsage::anonymousKib();
     m_anonPeakKib = anonBefore;
     window.setPortText(QString::number(port));

@@ -15,7 +15,8 @@ class OverloadBench
 {
 public:
     enum class Held { Helper, Program };
-    OverloadBench(QString senderProgram, Held held, qint64 count);
+    // percent: of one CPU; 0 for the usual 1 (helper) or 10 (program).
+    OverloadBench(QString senderProgram, Held held, qint64 count, int percent = 0);
 
     // Adds the figures (keys overload_*) to report; false (and error()) when it could not run.
     bool run(MainWindow& window, quint16 port, BenchReport& report);
@@ -31,6 +32,7 @@ private:
     QString m_senderProgram;
     Held m_held;
     qint64 m_count;
+    int m_percent;
     QString m_error;
     qint64 m_anonPeakKib = 0;
 };
