@@ -3,7 +3,9 @@
 #include "helpererrors.h"
 #include "helperprotocol.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <new>
 #include <poll.h>
@@ -26,7 +28,7 @@ static_assert(ReadBytes > HelperProtocol::RecordHeaderBytes + HelperProtocol::Sn
 int millisecondsUntil(Clock::time_point deadline)
 {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    return int(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+    return int(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
 }
 
 } // namespace
@@ -269,7 +271,8 @@ void CaptureSession::end(bool broken, bool outOfMemory)
     // A stream that cannot be read, or one there is no memory for, is not waited for.
     if (broken || outOfMemory)
         m_helper.kill();
-    reap(m_stopAsked ? m_stopDeadline - Clock::now() : Clock::duration(StopTimeout));
+    reap(m_stopAsked ? std::min<Clock::duration>(m_stopDeadline - Clock::now(), StopTimeout)
+                     : Clock::duration(StopTimeout));
     const int status = m_helper.wait(0);
     readErrors();
     const QString errors = QString::fromLocal8Bit(m_errorLines + m_partialLine);
