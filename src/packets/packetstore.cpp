@@ -35,6 +35,7 @@ PacketStore::PacketStore(const QStringList& folders, qsizetype maxEntries)
       m_chunks(static_cast<Chunk*>(mapMemory(size_t(MaxChunks) * sizeof(Chunk)))),
       m_spans(
           static_cast<StoreFile::Region*>(mapMemory(size_t(MaxSpans) * sizeof(StoreFile::Region)))),
+      m_pending(std::make_unique_for_overwrite<Entry[]>(size_t(PendingEntries))),
       m_reserve(mapMemory(ReserveBytes))
 {}
 
@@ -127,7 +128,7 @@ bool PacketStore::storeRun(const PacketBatch& batch, qsizetype from, qsizetype e
         m_pending[size_t(m_pendingCount++)] =
             Entry{packet.length ? base + quint64(packet.offset - first) : 0, packet.timeUs,
                   packet.size, packet.length};
-        if (m_pendingCount == qsizetype(m_pending.size()) && !flushEntries(stored))
+        if (m_pendingCount == PendingEntries && !flushEntries(stored))
             return false;
     }
     return true;

@@ -5,7 +5,7 @@
 
 #include <QByteArrayView>
 
-#include <array>
+#include <memory>
 #include <atomic>
 #include <limits>
 
@@ -119,8 +119,11 @@ private:
     StoreFile::Region* m_spans = nullptr; // MaxSpans slots
     qsizetype m_spanCount = 0;
     std::atomic<qsizetype> m_count{0};
-    // Entries are written to their block a few hundred at a time.
-    std::array<Entry, 512> m_pending;
+    // Entries are written to their block thousands at a time: each write to a file costs the
+    // kernel a fixed amount beyond its bytes (with ext4, a journalled change of the file's time),
+    // and with a few hundred a write that fixed cost was most of the index's.
+    static constexpr qsizetype PendingEntries = 8192;
+    const std::unique_ptr<Entry[]> m_pending;
     qsizetype m_pendingCount = 0;
     void* m_reserve = nullptr;
     StoreShortage m_shortage = StoreShortage::None;
