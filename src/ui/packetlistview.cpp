@@ -1,6 +1,7 @@
 #include "packetlistview.h"
 
 #include "packetlistaccessible.h"
+#include "rowscrollbar.h"
 
 #include <QAccessible>
 #include <QHeaderView>
@@ -30,6 +31,7 @@ PacketListView::PacketListView(QWidget* parent) : QAbstractItemView(parent)
     setSelectionMode(SingleSelection);
     setEditTriggers(NoEditTriggers);
     setTabKeyNavigation(false);            // Tab moves on to the next control, not to the next cell
+    setVerticalScrollBar(new RowScrollBar(this));
     verticalScrollBar()->setSingleStep(1); // the vertical bar counts rows
     horizontalScrollBar()->setSingleStep(20);
     updateRowHeight();
