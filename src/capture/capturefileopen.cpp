@@ -21,6 +21,7 @@ namespace {
 const QString Title = QStringLiteral("Open Capture");
 // The reading thread waits while this many batches (about 1 MiB each) are read but not yet
 // listed: a window slower than the disk must not make the file pile up in memory.
+constexpr qsizetype BatchBytes = qsizetype(1) << 20;
 constexpr size_t MaxPendingBatches = 16;
 // The window lists batches for this long at a time, then paints and takes input.
 constexpr int DeliverySliceMs = 15;
@@ -120,7 +121,7 @@ void CaptureFileOpen::open(const QString& fileName, const QString& filter)
         opened = reader.open(fileName, filter);
         while (opened && result != CaptureFileReader::Result::End) {
             PacketBatch batch;
-            result = reader.read(batch, PacketBatch::KeptBytes);
+            result = reader.read(batch, BatchBytes);
             if (!pending.put(std::move(batch)) || result == CaptureFileReader::Result::Failed)
                 break;
             if (here)
