@@ -23,7 +23,7 @@ bool SavefileReader::readHeader(QByteArrayView header)
     const quint32 magic = word(header.data());
     if (magic != HelperProtocol::MicrosecondMagic && magic != HelperProtocol::NanosecondMagic)
         return false;
-    m_fractionsPerMicrosecond = magic == HelperProtocol::NanosecondMagic ? 1000 : 1;
+    m_nanoseconds = magic == HelperProtocol::NanosecondMagic;
     m_snapshotLength = word(header.data() + 16);
     m_linkType = int(word(header.data() + 20));
     // More than the helper ever asks for is a broken stream: a record that long could not be
@@ -40,11 +40,14 @@ qsizetype SavefileReader::readRecords(QByteArrayView bytes, PacketBatch& batch) 
     while (end - at >= HelperProtocol::RecordHeaderBytes) {
         const quint32 captured = word(at + 8);
         // Each bound keeps a corrupt length from reading past the buffer or asking for gigabytes.
-        if (captured > m_snapshotLength || m_fractionsPerMicrosecond == 0)
+        if (captured > m_snapshotLength || m_snapshotLength == 0)
             return -1;
         if (end - at - HelperProtocol::RecordHeaderBytes < qsizetype(captured))
             break;
-        const qint64 timeUs = qint64(word(at)) * 1000000 + word(at + 4) / m_fractionsPerMicrosecond;
+        // A division by a constant: a multiplication, where one by a variable was a division.
+        const quint32 fraction = word(at + 4);
+        const qint64 timeUs =
+            qint64(word(at)) * 1000000 + (m_nanoseconds ? fraction / 1000 : fraction);
         batch.append(timeUs, word(at + 12),
                      QByteArrayView(at + HelperProtocol::RecordHeaderBytes, captured));
         at += HelperProtocol::RecordHeaderBytes + captured;

@@ -20,7 +20,7 @@ public:
     qsizetype readRecords(QByteArrayView bytes, PacketBatch& batch) const;
 
 private:
-    qint64 m_fractionsPerMicrosecond = 0; // 1 for microseconds; nanoseconds are divided by 1000
-    quint32 m_snapshotLength = 0;
+    bool m_nanoseconds = false;
+    quint32 m_snapshotLength = 0; // 0 until a header was read: no record is taken before
     int m_linkType = 0;
 };

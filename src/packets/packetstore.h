@@ -5,9 +5,9 @@
 
 #include <QByteArrayView>
 
-#include <memory>
 #include <atomic>
 #include <limits>
+#include <memory>
 
 class PacketBatch;
 

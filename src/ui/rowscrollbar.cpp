@@ -11,9 +11,9 @@ RowScrollBar::Look RowScrollBar::look() const
 {
     QStyleOptionSlider option;
     initStyleOption(&option);
-    return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
-                                    this),
-            value() == minimum(), value() == maximum()};
+    return {
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() == minimum(), value() == maximum()};
 }
 
 void RowScrollBar::sliderChange(SliderChange change)
