@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QPainter>
 
+#include <algorithm>
+
 namespace {
 
 // Beyond this many different texts the kept layouts are dropped and gathered anew.
@@ -20,6 +22,19 @@ QPalette::ColorGroup colorGroup(const QStyleOptionViewItem& option)
     if (!(option.state & QStyle::State_Enabled))
         return QPalette::Disabled;
     return option.state & QStyle::State_Active ? QPalette::Normal : QPalette::Inactive;
+}
+
+// Measuring a text lays it out as drawing it does again; a text too short to reach the edge
+// even in the font's widest glyphs is drawn without. Row numbers are digits, all of a width.
+bool surelyFits(const QString& text, const QFontMetrics& metrics, int width)
+{
+    static constexpr QStringView Digits = u"0123456789";
+    const bool digits = std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+    int widest = 0;
+    if (digits)
+        for (QChar digit : Digits)
+            widest = std::max(widest, metrics.horizontalAdvance(digit));
+    return qint64(text.size()) * (digits ? widest : metrics.maxWidth()) <= width;
 }
 
 } // namespace
@@ -104,7 +119,8 @@ void PacketItemDelegate::drawText(QPainter* painter, const QStyleOptionViewItem&
             painter->drawStaticText(rect.left(), top, *kept);
             return;
         }
-    } else if (metrics.horizontalAdvance(option.text) <= rect.width()) {
+    } else if (surelyFits(option.text, metrics, rect.width()) ||
+               metrics.horizontalAdvance(option.text) <= rect.width()) {
         painter->drawText(QPoint(rect.left(), top + metrics.ascent()), option.text);
         return;
     }
