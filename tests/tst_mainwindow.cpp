@@ -72,6 +72,17 @@ QRect twips(int left, int top, int width, int height)
 
 } // namespace
 
+// Counts the paints a widget receives.
+struct PaintCount : QObject
+{
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        count += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 class tst_MainWindow : public QObject
 {
     Q_OBJECT
@@ -462,11 +473,15 @@ void tst_MainWindow::longestListPages_data()
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("to");
     QTest::addColumn<int>("pages");
-    QTest::newRow("Page Down near the end") << 2 << int(Qt::Key_PageDown) << 0 << 0;
-    QTest::newRow("Page Up from the last row") << 0 << int(Qt::Key_PageUp) << 0 << 1;
-    QTest::newRow("Down on the last row") << 0 << int(Qt::Key_Down) << 0 << 0;
+    // Whether the scroll bar is drawn again: only when its slider or its ends look different.
+    QTest::addColumn<bool>("barDrawn");
+    QTest::newRow("Page Down near the end") << 2 << int(Qt::Key_PageDown) << 0 << 0 << true;
+    QTest::newRow("Page Up from the last row") << 0 << int(Qt::Key_PageUp) << 0 << 1 << true;
+    QTest::newRow("Down on the last row") << 0 << int(Qt::Key_Down) << 0 << 0 << false;
     QTest::newRow("End from the first row")
-        << std::numeric_limits<int>::max() - 1 << int(Qt::Key_End) << 0 << 0;
+        << std::numeric_limits<int>::max() - 1 << int(Qt::Key_End) << 0 << 0 << true;
+    const int middle = std::numeric_limits<int>::max() / 2;
+    QTest::newRow("Down in the middle") << middle << int(Qt::Key_Down) << middle - 1 << 0 << false;
 }
 
 void tst_MainWindow::longestListPages()
@@ -475,15 +490,27 @@ void tst_MainWindow::longestListPages()
     QFETCH(int, key);
     QFETCH(int, to);
     QFETCH(int, pages);
+    QFETCH(bool, barDrawn);
     LongestList model;
     PacketListView view;
     view.resize(400, 300);
     view.setModel(&model);
     view.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QApplication::setActiveWindow(&view);
+    QVERIFY(QTest::qWaitForWindowActive(&view));
     const int last = std::numeric_limits<int>::max() - 1;
     view.setCurrentIndex(model.index(last - from, 0));
+    PaintCount barPaints;
+    view.verticalScrollBar()->installEventFilter(&barPaints);
+    view.verticalScrollBar()->repaint(); // as the window shows it now
+    QCoreApplication::processEvents();
+    barPaints.count = 0;
     QTest::keyClick(&view, Qt::Key(key));
+    QCoreApplication::processEvents();
+    if (barDrawn)
+        QTRY_VERIFY_WITH_TIMEOUT(barPaints.count > 0, 500); // drawn at once, in fact
+    else
+        QCOMPARE(barPaints.count, 0);
     QCOMPARE(view.currentIndex().row(), last - to - pages * view.pageRows());
     QVERIFY(view.viewport()->rect().contains(view.visualRect(view.currentIndex())));
     QCOMPARE(view.verticalScrollBar()->maximum(), last + 1 - view.pageRows());
