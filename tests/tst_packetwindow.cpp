@@ -59,6 +59,8 @@ void tst_PacketWindow::wholeDecodedText_data()
     QTest::newRow("LF CR is no pair")
         << QByteArray("2A2A2A5B00A0D50D") << QStringLiteral("***[  ]");
     QTest::newRow("CR LF pair breaks the line") << QByteArray("2A2A2A5B00D0A50D") << "***[\n]";
+    QTest::newRow("160 is no space")
+        << QByteArray("2A2A2A5BA05D") << QStringLiteral(u"***[\u00A0]");
 }
 
 void tst_PacketWindow::wholeDecodedText()

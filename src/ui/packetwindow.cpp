@@ -5,6 +5,7 @@
 
 #include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 
 namespace {
 
@@ -86,7 +87,11 @@ void PacketWindow::Command1_Click()
 
 QString PacketWindow::text() const
 {
-    return m_Text1->toPlainText();
+    // toPlainText() turns the packet's byte 160 (a no-break space) into a space; the raw text
+    // keeps every character and separates the lines with the paragraph separator instead.
+    QString raw = m_Text1->document()->toRawText();
+    raw.replace(QChar::ParagraphSeparator, u'\n');
+    return raw;
 }
 
 void PacketWindow::keyPressEvent(QKeyEvent* event)
