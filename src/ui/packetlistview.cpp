@@ -30,7 +30,7 @@ PacketListView::PacketListView(QWidget* parent) : QAbstractItemView(parent)
     setSelectionBehavior(SelectRows);
     setSelectionMode(SingleSelection);
     setEditTriggers(NoEditTriggers);
-    setTabKeyNavigation(false);            // Tab moves on to the next control, not to the next cell
+    setTabKeyNavigation(false); // Tab moves on to the next control, not to the next cell
     setVerticalScrollBar(new RowScrollBar(this));
     verticalScrollBar()->setSingleStep(1); // the vertical bar counts rows
     horizontalScrollBar()->setSingleStep(20);
