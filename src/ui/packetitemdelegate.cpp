@@ -24,19 +24,6 @@ QPalette::ColorGroup colorGroup(const QStyleOptionViewItem& option)
     return option.state & QStyle::State_Active ? QPalette::Normal : QPalette::Inactive;
 }
 
-// Measuring a text lays it out as drawing it does again; a text too short to reach the edge
-// even in the font's widest glyphs is drawn without. Row numbers are digits, all of a width.
-bool surelyFits(const QString& text, const QFontMetrics& metrics, int width)
-{
-    static constexpr QStringView Digits = u"0123456789";
-    const bool digits = std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
-    int widest = 0;
-    if (digits)
-        for (QChar digit : Digits)
-            widest = std::max(widest, metrics.horizontalAdvance(digit));
-    return qint64(text.size()) * (digits ? widest : metrics.maxWidth()) <= width;
-}
-
 } // namespace
 
 QString PacketItemDelegate::displayText(const QVariant& value, const QLocale& locale) const
@@ -112,6 +99,24 @@ void PacketItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     }
 }
 
+// Measuring a text lays it out as drawing it does again; a text too short to reach the edge
+// even in the font's widest glyphs is drawn without. Row numbers are digits, all of a width,
+// measured once per font.
+bool PacketItemDelegate::surelyFits(const QStyleOptionViewItem& option, int width) const
+{
+    const QString& text = option.text;
+    const bool digits = std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); });
+    if (!digits)
+        return qint64(text.size()) * option.fontMetrics.maxWidth() <= width;
+    if (m_widestDigit < 0 || option.font != m_digitFont) {
+        m_digitFont = option.font;
+        m_widestDigit = 0;
+        for (QChar digit : QStringView(u"0123456789"))
+            m_widestDigit = std::max(m_widestDigit, option.fontMetrics.horizontalAdvance(digit));
+    }
+    return qint64(text.size()) * m_widestDigit <= width;
+}
+
 void PacketItemDelegate::drawText(QPainter* painter, const QStyleOptionViewItem& option,
                                   const QRect& rect, bool repeats) const
 {
@@ -131,7 +136,7 @@ void PacketItemDelegate::drawText(QPainter* painter, const QStyleOptionViewItem&
             painter->drawStaticText(rect.left(), top, *kept);
             return;
         }
-    } else if (surelyFits(option.text, metrics, rect.width()) ||
+    } else if (surelyFits(option, rect.width()) ||
                metrics.horizontalAdvance(option.text) <= rect.width()) {
         painter->drawText(QPoint(rect.left(), top + metrics.ascent()), option.text);
         return;

@@ -27,6 +27,9 @@ protected:
 private:
     void drawText(QPainter* painter, const QStyleOptionViewItem& option, const QRect& rect,
                   bool repeats) const;
+    bool surelyFits(const QStyleOptionViewItem& option, int width) const;
 
     mutable QHash<QString, QStaticText> m_laidOut; // texts that repeat, as drawn before
+    mutable QFont m_digitFont;                     // the font m_widestDigit was measured in
+    mutable int m_widestDigit = -1;
 };
