@@ -3,6 +3,8 @@
 # the themed icons, the AppStream metainfo and the manual page, each with its own validator.
 # Usage: check-install-tree.sh BUILD_DIR APP_ID
 set -euo pipefail
+# A plain ctest may run with no environment at all.
+export PATH=${PATH:-/usr/local/bin:/usr/bin:/bin}
 build=$1
 app_id=$2
 root=$(mktemp -d)
